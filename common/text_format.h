@@ -1,0 +1,41 @@
+// Text formatting shared by every deliverable: printf-style texts of any length, texts cut
+// to a fixed buffer, the run log's time prefix and command-line quoting. No operating system.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+
+// The whole formatted text, however long.
+std::string VFormat(const char* fmt, va_list ap);
+std::string Format(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(gnu_printf, 1, 2)))
+#endif
+    ;
+
+// Formats into buf[cap]; a longer result is cut to cap - 1 bytes. Always zero-terminated
+// (for cap > 0). Returns the length written.
+size_t VFormatCut(char* buf, size_t cap, const char* fmt, va_list ap);
+size_t FormatCut(char* buf, size_t cap, const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(gnu_printf, 3, 4)))
+#endif
+    ;
+
+// Copies src into dst[cap], cut to cap - 1 bytes; never writes past the end. Returns the
+// length copied.
+size_t CopyCut(char* dst, size_t cap, const char* src);
+
+struct LogTime {
+  int year, month, day, hour, minute, second, millis;
+};
+
+// "[2026/12/07 09:05:03.007] ": the run log's record prefix.
+std::string FormatLogPrefix(const LogTime& t);
+
+// One argument quoted so that the Windows command-line splitting rules give it back
+// unchanged: surrounded by double quotes, embedded quotes escaped, backslashes doubled
+// where they come before a quote. GBK double-byte characters are kept whole, so a trail
+// byte 0x5C is never taken for a backslash.
+std::string QuoteCommandArg(const std::string& arg);

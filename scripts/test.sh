@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds the three presets, runs every test
+# natively and under Wine, runs the fuzzers for a bounded time, and ends with one line
+# "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+
+bash scripts/setup.sh || { echo "setup failed"; exit 1; }
+
+status=0
+step() { echo; echo "== $*"; }
+fail() { echo "FAILED: $*"; status=1; }
+
+for preset in win32 win64 native; do
+  step "configure and build $preset"
+  rm -rf "build/$preset/test-results"
+  cmake --preset "$preset" >/dev/null || { fail "configure $preset"; continue; }
+  cmake --build --preset "$preset" -j2 || fail "build $preset"
+done
+
+step "win32: shipping checks (exports, imports)"
+bash scripts/check-shipping.sh build/win32 || fail "shipping checks"
+
+step "native tests"
+ctest --preset native -j2 || fail "native tests"
+
+step "win64 tests under wine64"
+. scripts/wine-env.sh build/win64
+accel_wine_start
+ctest --preset win64 -j2 || fail "win64 tests"
+accel_wine_stop
+
+step "fuzzers"
+bash scripts/fuzz.sh "${ACCEL_FUZZ_SECONDS:-60}" || fail "fuzzers"
+
+step "summary"
+read -r passed failed < <(python3 scripts/count-results.py build/native/test-results build/win64/test-results)
+if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+echo "$passed passed, $failed failed"
+[ "$status" -eq 0 ] && [ "$failed" -eq 0 ]

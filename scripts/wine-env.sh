@@ -1,0 +1,33 @@
+# Sourced by the scripts: one Wine prefix inside the build tree, Chinese code page, no
+# debug noise, and a virtual display for the tests that make windows.
+# Usage: . scripts/wine-env.sh <build dir>
+_accel_build=${1:?build dir}
+mkdir -p "$_accel_build"
+export WINEPREFIX="$(cd "$_accel_build" && pwd)/wineprefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+export WINE=/usr/lib/wine/wine64
+
+accel_wine_start() {
+  if [ -z "${DISPLAY:-}" ]; then
+    local n=99
+    while [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+    Xvfb :$n -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    ACCEL_XVFB_PID=$!
+    export DISPLAY=:$n
+    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+  fi
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine: creating prefix $WINEPREFIX"
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
+  fi
+  # One persistent wineserver for the whole run: every test program starts faster.
+  wineserver -p >/dev/null 2>&1 || true
+}
+
+accel_wine_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${ACCEL_XVFB_PID:-}" ]; then kill "$ACCEL_XVFB_PID" 2>/dev/null || true; unset DISPLAY; fi
+}
