@@ -1,0 +1,119 @@
+#include "tunnel/fake_ras.h"
+
+#include <cstdio>
+#include <cstring>
+
+DWORD FakeRas::SetEntryProperties(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA rasEntry,
+                                  DWORD entrySize) {
+  std::lock_guard<std::mutex> g(lock);
+  if (entrySize != sizeof(RASENTRYA) || rasEntry->dwSize != sizeof(RASENTRYA))
+    return ERROR_INVALID_SIZE;
+  if (std::strcmp(entry, "VelaVPN") != 0) return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+  phonebooks.push_back(phonebook);
+  entries.push_back(*rasEntry);
+  return setEntryResult;
+}
+
+DWORD FakeRas::Dial(LPCSTR phonebook, LPRASDIALPARAMSA params, DWORD notifierType,
+                    LPVOID notifier, LPHRASCONN conn) {
+  std::lock_guard<std::mutex> g(lock);
+  if (params->dwSize != sizeof(RASDIALPARAMSA) || notifierType != 2) return ERROR_INVALID_SIZE;
+  if (phonebooks.empty() || phonebooks.back() != phonebook) return ERROR_CANNOT_OPEN_PHONEBOOK;
+  dialParams.push_back(*params);
+  DWORD result = 0;
+  if (!dialResults.empty()) {
+    result = dialResults.front();
+    dialResults.pop_front();
+  }
+  if (result == 0) {
+    *conn = dialHandle;
+    callback = reinterpret_cast<RASDIALFUNC2>(notifier);
+    callbackConn = dialHandle;
+  }
+  return result;
+}
+
+DWORD FakeRas::Notify(RASCONNSTATE state, DWORD error) {
+  RASDIALFUNC2 cb;
+  HRASCONN conn;
+  {
+    std::lock_guard<std::mutex> g(lock);
+    cb = callback;
+    conn = callbackConn;
+  }
+  return cb ? cb(0, 0, conn, 0xCCCD /* WM_RASDIALEVENT */, state, error, 0) : 0;
+}
+
+DWORD FakeRas::GetProjectionInfo(HRASCONN, RASPROJECTION projection, LPVOID info, LPDWORD size) {
+  std::lock_guard<std::mutex> g(lock);
+  ++projectionQueries;
+  RASPPPIPA* ip = static_cast<RASPPPIPA*>(info);
+  if (projection != RASP_PppIp || *size != sizeof(RASPPPIPA) || ip->dwSize != sizeof(RASPPPIPA))
+    return ERROR_INVALID_SIZE;
+  if (projectionFailures > 0) {
+    --projectionFailures;
+    return projectionError;
+  }
+  std::snprintf(ip->szIpAddress, sizeof ip->szIpAddress, "%s", clientIp.c_str());
+  std::snprintf(ip->szServerIpAddress, sizeof ip->szServerIpAddress, "10.8.0.1");
+  return 0;
+}
+
+DWORD FakeRas::HangUp(HRASCONN conn) {
+  std::lock_guard<std::mutex> g(lock);
+  hangUps.push_back(conn);
+  callback = nullptr;
+  return 0;
+}
+
+DWORD FakeRas::GetConnectStatus(HRASCONN, LPRASCONNSTATUSA status) {
+  std::lock_guard<std::mutex> g(lock);
+  ++statusQueries;
+  if (status->dwSize != sizeof(RASCONNSTATUSA)) return ERROR_INVALID_SIZE;
+  if (statusQueriesUntilGone > 0) {
+    --statusQueriesUntilGone;
+    status->rasconnstate = RASCS_Connected;
+    return 0;
+  }
+  return ERROR_INVALID_HANDLE;
+}
+
+DWORD FakeRas::EnumConnections(RasConnW7A* conns, LPDWORD bytes, LPDWORD count) {
+  std::lock_guard<std::mutex> g(lock);
+  if (enumError) return enumError;
+  if (conns->dwSize != sizeof(RasConnW7A)) return ERROR_INVALID_SIZE;
+  DWORD needed = static_cast<DWORD>(connections.size() * sizeof(RasConnW7A));
+  if (enumTooSmall > 0 || *bytes < needed) {
+    if (enumTooSmall > 0) --enumTooSmall;
+    *bytes = needed > *bytes ? needed : *bytes + sizeof(RasConnW7A);
+    *count = 0;
+    return ERROR_BUFFER_TOO_SMALL;
+  }
+  for (size_t i = 0; i < connections.size(); ++i) {
+    std::memset(&conns[i], 0, sizeof conns[i]);
+    conns[i].dwSize = sizeof(RasConnW7A);
+    conns[i].hrasconn = connections[i].handle;
+    std::snprintf(conns[i].szEntryName, sizeof conns[i].szEntryName, "%s",
+                  connections[i].entryName.c_str());
+  }
+  *bytes = needed;
+  *count = static_cast<DWORD>(connections.size());
+  return 0;
+}
+
+DWORD FakeRas::GetErrorString(UINT code, LPSTR text, DWORD size) {
+  std::snprintf(text, size, "fake error %u", code);
+  return 0;
+}
+
+UINT FakeRunner::Run(const char* commandLine, UINT showCommand) {
+  std::lock_guard<std::mutex> g(lock);
+  commands.push_back(commandLine);
+  shows.push_back(showCommand);
+  return result;
+}
+
+std::vector<std::string> FakeRunner::Commands() {
+  std::lock_guard<std::mutex> g(lock);
+  return commands;
+}

@@ -1,0 +1,65 @@
+// Scripted dial-up service and command runner for the tunnel module's tests.
+#pragma once
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/command_runner.h"
+#include "tunnel/ras_api.h"
+
+struct FakeConnection {
+  std::string entryName;
+  HRASCONN handle;
+};
+
+class FakeRas : public IRasApi {
+ public:
+  DWORD SetEntryProperties(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA rasEntry,
+                           DWORD entrySize) override;
+  DWORD Dial(LPCSTR phonebook, LPRASDIALPARAMSA params, DWORD notifierType, LPVOID notifier,
+             LPHRASCONN conn) override;
+  DWORD GetProjectionInfo(HRASCONN conn, RASPROJECTION projection, LPVOID info,
+                          LPDWORD size) override;
+  DWORD HangUp(HRASCONN conn) override;
+  DWORD GetConnectStatus(HRASCONN conn, LPRASCONNSTATUSA status) override;
+  DWORD EnumConnections(RasConnW7A* conns, LPDWORD bytes, LPDWORD count) override;
+  DWORD GetErrorString(UINT code, LPSTR text, DWORD size) override;
+
+  // Calls the progress callback of the last dial, as the service's own thread would.
+  DWORD Notify(RASCONNSTATE state, DWORD error);
+
+  std::mutex lock;
+  // Script.
+  DWORD setEntryResult = 0;
+  std::deque<DWORD> dialResults;        // popped per dial; 0 once empty
+  HRASCONN dialHandle = reinterpret_cast<HRASCONN>(0x1234);
+  int projectionFailures = 0;           // the next N queries fail with projectionError
+  DWORD projectionError = ERROR_PROTOCOL_NOT_CONFIGURED;
+  std::string clientIp = "10.8.0.2";
+  int statusQueriesUntilGone = 0;       // status queries answered "still there" first
+  std::vector<FakeConnection> connections;
+  int enumTooSmall = 0;                 // the next N enumerations answer 603
+  DWORD enumError = 0;
+  // Record.
+  std::vector<std::string> phonebooks;
+  std::vector<RASENTRYA> entries;
+  std::vector<RASDIALPARAMSA> dialParams;
+  std::vector<HRASCONN> hangUps;
+  int statusQueries = 0;
+  int projectionQueries = 0;
+  RASDIALFUNC2 callback = nullptr;
+  HRASCONN callbackConn = nullptr;
+};
+
+class FakeRunner : public ICommandRunner {
+ public:
+  UINT Run(const char* commandLine, UINT showCommand) override;
+  std::vector<std::string> Commands();
+
+  std::mutex lock;
+  std::vector<std::string> commands;
+  std::vector<UINT> shows;
+  UINT result = 33;
+};
