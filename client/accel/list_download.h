@@ -1,0 +1,23 @@
+// Downloads of the service's lists into the cache directory. A download lands in a
+// temporary file beside its target and replaces the target only when it is complete: a
+// refused connection, an error answer of the service or a cut body leaves the copy of an
+// earlier run in place, and that copy is what the client then reads.
+#pragma once
+
+#include <string>
+
+#include "client/accel/server_list.h"
+
+// Files above this size are not lists: the download is given up.
+const unsigned long kListDownloadMaxBytes = 64UL * 1024 * 1024;
+
+// URLDownloadToFileA into target + ".tmp", then the temporary file replaces target. True
+// when target now holds the complete answer (status 2xx, every announced byte, not empty).
+bool DownloadListFile(const std::string& url, const std::string& target);
+
+// The refresh at start: "servers.xml" and "groups.xml" are fetched (their outcome is not
+// checked: a failed download leaves the earlier file), then the lines of "groups.xml" are
+// appended to lines. 1 when its Data element was found, else 0.
+int RefreshAndReadLines(const std::string& serversUrl, const std::string& serversPath,
+                        const std::string& groupsUrl, const std::string& groupsPath,
+                        CServerList& lines);

@@ -1,0 +1,21 @@
+// Entry point of accelclient.exe. The configuration store is built during static
+// construction, before WinMain: its start fetches the service's lists and writes the first
+// lines of the run log; the run log's size check follows it.
+#include <windows.h>
+
+#include "client/account/config_store.h"
+#include "common/run_log.h"
+
+namespace {
+
+// Same translation unit, so this order holds: the store sets the log path that the size
+// check then inspects.
+CConfigStore& g_configAtStart = ConfigStore();
+CRunLog g_runLog;
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  (void)g_configAtStart;
+  return 0;
+}

@@ -1,0 +1,104 @@
+#include "client/test_support/stub_client.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace testing_support {
+
+int HttpRequest(int port, const std::string& method, const std::string& target,
+                const std::string& body, std::string* responseBody) {
+  static bool started = false;
+  if (!started) {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    started = true;
+  }
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return 0;
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<u_short>(port));
+  addr.sin_addr.s_addr = inet_addr("127.0.0.1");
+  if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    closesocket(s);
+    return 0;
+  }
+  std::string request = method + " " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
+  if (!body.empty() || method == "POST") {
+    request += "Content-Type: application/x-www-form-urlencoded\r\n";
+    request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  }
+  request += "\r\n" + body;
+  send(s, request.data(), static_cast<int>(request.size()), 0);
+  std::string response;
+  char buf[4096];
+  int n;
+  while ((n = recv(s, buf, sizeof buf, 0)) > 0) response.append(buf, static_cast<size_t>(n));
+  closesocket(s);
+  int status = 0;
+  if (response.compare(0, 5, "HTTP/") == 0) {
+    size_t sp = response.find(' ');
+    if (sp != std::string::npos) status = std::atoi(response.c_str() + sp + 1);
+  }
+  size_t split = response.find("\r\n\r\n");
+  if (responseBody) *responseBody = split == std::string::npos ? "" : response.substr(split + 4);
+  return status;
+}
+
+bool SetStubMode(const std::string& path, const std::string& mode) {
+  std::string ignored;
+  int status =
+      HttpRequest(kStubListPort, "POST", "/_control", "path=" + path + "&mode=" + mode, &ignored);
+  return status == 200;
+}
+
+std::string WinePath(const std::string& unixPath) {
+  std::string out = "Z:";
+  for (char c : unixPath) out += c == '/' ? '\\' : c;
+  return out;
+}
+
+std::string EnvPath(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v ? WinePath(v) : std::string();
+}
+
+std::string MakeTempDir(const char* tag) {
+  char base[MAX_PATH];
+  GetTempPathA(sizeof base, base);
+  static unsigned counter = 0;
+  for (;;) {
+    char dir[MAX_PATH];
+    std::snprintf(dir, sizeof dir, "%saccel_%s_%lu_%u", base, tag, GetCurrentProcessId(),
+                  ++counter);
+    if (CreateDirectoryA(dir, nullptr)) return dir;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+  }
+}
+
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  bytes->clear();
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->append(buf, n);
+  std::fclose(f);
+  return true;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace testing_support
