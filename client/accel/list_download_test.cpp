@@ -32,6 +32,22 @@ class ListDownload : public ::testing::Test {
     return body;
   }
 
+  // The stand-in's record of its last answer for the path: the failure really happened
+  // there, and not somewhere before the request.
+  void ExpectAnsweredWithMode(const std::string& path, const std::string& mode) {
+    std::string record, last;
+    ASSERT_TRUE(ReadFileBytes(EnvPath("ACCEL_STUB_RECORD"), &record));
+    size_t pos = 0;
+    while (pos < record.size()) {
+      size_t end = record.find('\n', pos);
+      if (end == std::string::npos) end = record.size();
+      std::string line = record.substr(pos, end - pos);
+      if (line.find("\"target\":\"" + path + "\"") != std::string::npos) last = line;
+      pos = end + 1;
+    }
+    EXPECT_NE(std::string::npos, last.find("\"mode\":\"" + mode + "\"")) << last;
+  }
+
   void ExpectEarlierCopyKept() {
     std::string now;
     ASSERT_TRUE(ReadFileBytes(target_, &now));
@@ -74,6 +90,7 @@ TEST_F(ListDownload, ErrorAnswersKeepTheEarlierCopy) {
     ASSERT_TRUE(WriteFileBytes(target_, kEarlier));
     ASSERT_TRUE(SetStubMode("/server_group.php", mode));
     EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_));
+    ExpectAnsweredWithMode("/server_group.php", mode);
     ExpectEarlierCopyKept();
   }
 }
@@ -82,6 +99,7 @@ TEST_F(ListDownload, CutBodyKeepsTheEarlierCopy) {
   ASSERT_TRUE(WriteFileBytes(target_, kEarlier));
   ASSERT_TRUE(SetStubMode("/server_group.php", "cut"));
   EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_));
+  ExpectAnsweredWithMode("/server_group.php", "cut");
   ExpectEarlierCopyKept();
 }
 
@@ -89,6 +107,7 @@ TEST_F(ListDownload, DroppedConnectionKeepsTheEarlierCopy) {
   ASSERT_TRUE(WriteFileBytes(target_, kEarlier));
   ASSERT_TRUE(SetStubMode("/server_group.php", "drop"));
   EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_));
+  ExpectAnsweredWithMode("/server_group.php", "drop");
   ExpectEarlierCopyKept();
 }
 

@@ -53,13 +53,6 @@ TEST(ServerListRead, WithoutDataNothingIsAddedAndZeroReturned) {
   EXPECT_EQ(4u, lines.Count());
 }
 
-TEST(ServerListRead, ReadingAgainAppends) {
-  CServerList lines;
-  lines.ReadGroupsText(kGroups);
-  lines.ReadGroupsText(kGroups);
-  EXPECT_EQ(8u, lines.Count());
-}
-
 TEST(ServerListLookup, RepeatedIdGivesTheFirstLine) {
   CServerList lines;
   lines.ReadGroupsText(kGroups);

@@ -81,19 +81,6 @@ TEST_F(StoreTest, ConstructionFetchesTheListsIntoCache) {
   EXPECT_NE(0, store.m_loginServers[0].m_port);
 }
 
-TEST_F(StoreTest, ConstructionValuesBeforeSettingsAreLoaded) {
-  UseService(kServiceDown);
-  CConfigStore store(exe_);
-  EXPECT_EQ(-1, store.m_selectedLine);
-  EXPECT_EQ(-1, store.m_modeApp);
-  EXPECT_EQ(1, store.m_exitNotify);
-  EXPECT_EQ(0, store.m_runCounter);
-  EXPECT_EQ("", store.m_helpUrl);
-  EXPECT_EQ(0u, store.m_directRoute.dwForwardIfIndex);
-  // No worker thread yet: nothing receives posted jobs.
-  EXPECT_FALSE(store.PostToWorker(WM_USER + 101, 0, 0));
-}
-
 TEST_F(StoreTest, LogPathAndWindowsVersionLine) {
   UseService(kServiceDown);
   CConfigStore store(exe_);

@@ -70,13 +70,6 @@ TEST(ServersFileLoginServers, InDocumentOrderWithPorts) {
   EXPECT_EQ(0, servers[2].m_port);
 }
 
-TEST(ServersFileLoginServers, NoDataIsZero) {
-  CXmlDoc doc("<Apps/>");
-  std::vector<CLoginSvr> servers;
-  EXPECT_EQ(0, ReadLoginServers(doc, servers));
-  EXPECT_TRUE(servers.empty());
-}
-
 TEST(ServersFileService, AllThreeReplaced) {
   CXmlDoc doc(kServers);
   ServiceUrls urls{"", "default-reg", "default-up"};
