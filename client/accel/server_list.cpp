@@ -6,8 +6,8 @@
 namespace {
 
 int ReadGroupsFromDoc(CXmlDoc& doc, std::vector<ServerItem>& out) {
-  // A document that did not parse cleanly still gets its index of what could be read; the
-  // lines in it are taken like those of a sound one, as the service's lists always were.
+  // The load result is not asked: a document that did not parse cleanly still has an index
+  // of what could be read, and the lines found in it are used.
   if (!doc.FindNext("Data")) return 0;
   doc.Enter();
   while (doc.FindNext("Group")) {
