@@ -10,7 +10,9 @@
 #include "tunnel/ras_api.h"
 #include "tunnel/worker.h"
 
-#if !defined(_WIN64)
+#if defined(_WIN64)
+static_assert(sizeof(RasConnW7A) == 724, "Windows 7 layout of the connection list entry");
+#else
 static_assert(sizeof(RasConnW7A) == 720, "Windows 7 layout of the connection list entry");
 #endif
 static_assert(sizeof(RASPPPIPA) == 48, "PPP IP projection");

@@ -6,9 +6,11 @@
 #include <ras.h>
 #include <raserror.h>
 
-// The connection list entry in its Windows 7 layout (720 bytes in a 32-bit build). The
-// MinGW headers stop at the Windows XP fields; the service checks dwSize against the
-// layouts it knows, and the Windows 7 build asks for this one.
+// The connection list entry in its Windows 7 layout (720 bytes in a 32-bit build, 724 in a
+// 64-bit one). The MinGW headers stop at the Windows XP fields; the service checks dwSize
+// against the layouts it knows, and the Windows 7 build asks for this one. Packed like
+// every dial-up structure of the system headers.
+#include <pshpack4.h>
 struct RasConnW7A {
   DWORD dwSize;
   HRASCONN hrasconn;
@@ -22,6 +24,7 @@ struct RasConnW7A {
   LUID luid;
   GUID guidCorrelationId;
 };
+#include <poppack.h>
 
 class IRasApi {
  public:
