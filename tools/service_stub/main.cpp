@@ -1,0 +1,110 @@
+// service_stub: the local stand-in of the accelerator service for tests and for running
+// the client on one machine. See README.md beside this file.
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fault_table.h"
+#include "http_front.h"
+#include "request_recorder.h"
+#include "sample_data.h"
+#include "stub_options.h"
+
+namespace {
+
+bool WritePidFile(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "w");
+  if (!f) return false;
+  bool ok = std::fprintf(f, "%ld\n", static_cast<long>(getpid())) > 0;
+  return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  stub::StubOptions options;
+  std::string error;
+  if (!stub::ParseStubOptions(args, SERVICE_STUB_DEFAULT_DATA, &options, &error)) {
+    std::fprintf(stderr, "service_stub: %s\n%s", error.c_str(), stub::StubUsage());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(stub::StubUsage(), stdout);
+    return 0;
+  }
+
+  struct stat st;
+  if (stat(options.data_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "service_stub: no data directory %s\n", options.data_dir.c_str());
+    return 1;
+  }
+
+  // Termination is taken by sigwait below, never by a handler, so every thread started
+  // from here on inherits the blocked set. A peer that goes away must not kill the process.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  stub::RequestRecorder recorder;
+  if (!options.record_path.empty() && !recorder.Open(options.record_path, &error)) {
+    std::fprintf(stderr, "service_stub: %s\n", error.c_str());
+    return 1;
+  }
+  stub::FaultTable faults;
+  for (const auto& rule : options.faults) faults.Set(rule.first, rule.second);
+
+  stub::SampleData data(options.data_dir);
+  stub::HttpFront lists(stub::FrontRole::kLists, data, faults, recorder);
+  stub::HttpFront pages(stub::FrontRole::kPages, data, faults, recorder);
+  int list_port = lists.Bind(options.list_port);
+  if (list_port < 0) {
+    std::fprintf(stderr, "service_stub: cannot listen on 127.0.0.1:%d: %s\n", options.list_port,
+                 std::strerror(errno));
+    return 1;
+  }
+  int web_port = pages.Bind(options.web_port);
+  if (web_port < 0) {
+    std::fprintf(stderr, "service_stub: cannot listen on 127.0.0.1:%d: %s\n", options.web_port,
+                 std::strerror(errno));
+    return 1;
+  }
+  if (!options.pid_path.empty() && !WritePidFile(options.pid_path)) {
+    std::fprintf(stderr, "service_stub: cannot write %s\n", options.pid_path.c_str());
+    return 1;
+  }
+
+  std::thread list_thread([&] { lists.Run(); });
+  std::thread page_thread([&] { pages.Run(); });
+  lists.WaitUntilRunning();
+  pages.WaitUntilRunning();
+  // Both ports are served from here on; the line tells a caller that asked for port 0
+  // which ports it got.
+  std::printf("service_stub: lists on 127.0.0.1:%d, pages on 127.0.0.1:%d, data %s\n", list_port,
+              web_port, options.data_dir.c_str());
+  std::fflush(stdout);
+
+  int signo = 0;
+  while (sigwait(&stop_signals, &signo) != 0) {
+  }
+
+  faults.Stop();
+  lists.Stop();
+  pages.Stop();
+  list_thread.join();
+  page_thread.join();
+  if (!options.pid_path.empty()) unlink(options.pid_path.c_str());
+  std::printf("service_stub: stopped (signal %d)\n", signo);
+  return 0;
+}

@@ -1,0 +1,164 @@
+// The stand-in's parts that need no network: modes, command line, record lines, data rules
+// and the stand-in page.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "fault_table.h"
+#include "http_front.h"
+#include "request_recorder.h"
+#include "sample_data.h"
+#include "stub_options.h"
+
+namespace stub {
+namespace {
+
+TEST(FaultMode, MalformedModesAreRefused) {
+  for (const char* text : {"", "403", "Normal", "slow", "slow:", "slow:-1", "slow:1e3", "slow: 5",
+                           "slow:600001", "slow:99999999999", "drop "}) {
+    FaultMode mode;
+    EXPECT_FALSE(ParseFaultMode(text, &mode)) << text;
+  }
+}
+
+TEST(FaultMode, RulesNeedAnAbsolutePathOrStar) {
+  std::string path;
+  FaultMode mode;
+  ASSERT_TRUE(ParseFaultRule("/route.php=slow:20", &path, &mode));
+  EXPECT_EQ(path, "/route.php");
+  EXPECT_EQ(mode.delay_ms, 20);
+  ASSERT_TRUE(ParseFaultRule("*=drop", &path, &mode));
+  EXPECT_EQ(path, "*");
+  EXPECT_EQ(mode.kind, FaultKind::kDrop);
+  for (const char* text : {"route.php=500", "=500", "/route.php", "/route.php=", "**=500"}) {
+    EXPECT_FALSE(ParseFaultRule(text, &path, &mode)) << text;
+  }
+}
+
+TEST(FaultTable, StopCutsADelayShort) {
+  FaultTable table;
+  auto start = std::chrono::steady_clock::now();
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    table.Stop();
+  });
+  EXPECT_FALSE(table.Delay(30000));
+  stopper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(table.Delay(10));  // stays stopped
+}
+
+TEST(StubOptions, EveryOptionInBothForms) {
+  StubOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseStubOptions({"--data", "/d", "--list-port=0", "--web-port", "18080", "--record=/r.jsonl",
+                                "--pidfile", "/p", "--fault", "/route.php=cut", "--fault=*=404", "--help"},
+                               "/shipped", &o, &error))
+      << error;
+  EXPECT_EQ(o.data_dir, "/d");
+  EXPECT_EQ(o.list_port, 0);
+  EXPECT_EQ(o.web_port, 18080);
+  EXPECT_EQ(o.record_path, "/r.jsonl");
+  EXPECT_EQ(o.pid_path, "/p");
+  ASSERT_EQ(o.faults.size(), 2u);
+  EXPECT_EQ(o.faults[0].first, "/route.php");
+  EXPECT_EQ(o.faults[0].second.kind, FaultKind::kCut);
+  EXPECT_EQ(o.faults[1].first, "*");
+  EXPECT_TRUE(o.help);
+}
+
+TEST(StubOptions, WrongCommandLinesAreRefused) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--bogus"},        {"--data"},           {"--data="},          {"--list-port", "65536"},
+      {"--web-port=-1"},  {"--web-port", "8x"}, {"--fault", "/x=9"},  {"--list-port=81", "--web-port=81"},
+      {"stray"}};
+  for (const auto& args : bad) {
+    StubOptions o;
+    std::string error;
+    EXPECT_FALSE(ParseStubOptions(args, "/d", &o, &error)) << args[0];
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(RecordLine, BytesMapOntoTheFirst256CodePoints) {
+  // GBK "\xcd\xe6" stays two escaped bytes; quotes, backslash and controls are escaped.
+  EXPECT_EQ(JsonBytes(std::string("a\"b\\c\r\n\t\x01\x7f\xcd\xe6", 12)),
+            "\"a\\\"b\\\\c\\r\\n\\t\\u0001\\u007f\\u00cd\\u00e6\"");
+  EXPECT_EQ(JsonBytes(std::string("\0", 1)), "\"\\u0000\"");
+}
+
+TEST(RecordLine, HoldsEveryFieldInOrder) {
+  RequestRecord r;
+  r.port = 8080;
+  r.role = "lists";
+  r.method = "POST";
+  r.target = "/send_report.php?x=1";
+  r.path = "/send_report.php";
+  r.query = "x=1";
+  r.headers = {{"Cookie", "uid=a"}, {"Cookie", "app=3"}};
+  r.body = "ab";
+  r.status = 200;
+  r.mode = "normal";
+  EXPECT_EQ(FormatRecordLine(r, 7, FormatRecordTime(1767322805006)),
+            "{\"seq\":7,\"time\":\"2026-01-02T03:00:05.006Z\",\"port\":8080,\"role\":\"lists\","
+            "\"method\":\"POST\",\"target\":\"/send_report.php?x=1\",\"path\":\"/send_report.php\","
+            "\"query\":\"x=1\",\"headers\":[[\"Cookie\",\"uid=a\"],[\"Cookie\",\"app=3\"]],"
+            "\"body_size\":2,\"body\":\"ab\",\"status\":200,\"mode\":\"normal\"}");
+  r.body.assign(kMaxRecordedBody + 1, 'x');
+  std::string line = FormatRecordLine(r, 8, "t");
+  EXPECT_NE(line.find("\"body_size\":262145,\"status\""), std::string::npos);
+}
+
+TEST(SampleRules, RouteFilesAreNamedOnlyForDecimalGameIds) {
+  std::string name;
+  ASSERT_TRUE(RouteFileName("3", &name));
+  EXPECT_EQ(name, "route_3.xml");
+  ASSERT_TRUE(RouteFileName("-1", &name));
+  EXPECT_EQ(name, "route_-1.xml");
+  ASSERT_TRUE(RouteFileName("007", &name));
+  EXPECT_EQ(name, "route_7.xml");
+  for (const char* bad : {"", "-", "3a", " 3", "../3", "2147483648", "99999999999", "1/../../x"}) {
+    EXPECT_FALSE(RouteFileName(bad, &name)) << bad;
+  }
+}
+
+TEST(SampleRules, AccountsSkipCommentsAndBrokenLines) {
+  std::vector<Account> accounts = ParseAccounts(
+      "# comment\r\n\n"
+      "test01 pass01 C0DE0001 99 1924992000\r\n"
+      "short line only\n"
+      "badkind p c x 1\n"
+      "badexpiry p c 1 -5\n"
+      "\t\xcd\xe6\xbc\xd2\xbc\xd7  mima  C4  1\t4294967295");
+  ASSERT_EQ(accounts.size(), 2u);
+  EXPECT_EQ(accounts[0].user, "test01");
+  EXPECT_EQ(accounts[0].password, "pass01");
+  EXPECT_EQ(accounts[0].login_code, "C0DE0001");
+  EXPECT_EQ(accounts[0].kind, 99);
+  EXPECT_EQ(accounts[0].expiry, 1924992000u);
+  EXPECT_EQ(accounts[1].user, "\xcd\xe6\xbc\xd2\xbc\xd7");
+  EXPECT_EQ(accounts[1].expiry, 4294967295u);
+
+  EXPECT_EQ(FindAccountByCode(accounts, "test01", "C0DE0001"), &accounts[0]);
+  EXPECT_EQ(FindAccountByCode(accounts, "test01", "pass01"), nullptr);  // the password is not the code
+  EXPECT_EQ(FindAccountByCode(accounts, "TEST01", "C0DE0001"), nullptr);
+}
+
+TEST(ServicePage, NamesPathQueryAndEachCookieEscaped) {
+  std::string html = ServicePageHtml("/error.php", "username=a&errno=999",
+                                     {"uid=<b>; app=3", " x=1 ;; "});
+  EXPECT_NE(html.find("<title>/error.php</title>"), std::string::npos);
+  EXPECT_NE(html.find("<h1>/error.php</h1>"), std::string::npos);
+  EXPECT_NE(html.find("<p>query: username=a&amp;errno=999</p>"), std::string::npos);
+  EXPECT_NE(html.find("<li>uid=&lt;b&gt;</li>\n<li>app=3</li>\n<li>x=1</li>\n</ul>"), std::string::npos);
+  EXPECT_NE(ServicePageHtml("/", "", {}).find("<p>no cookies</p>"), std::string::npos);
+  EXPECT_TRUE(IsServicePagePath("/"));
+  EXPECT_TRUE(IsServicePagePath("/choice_guide.html"));
+  EXPECT_TRUE(IsServicePagePath("/mini.php"));
+  EXPECT_FALSE(IsServicePagePath("/accelclient.rar"));
+  EXPECT_FALSE(IsServicePagePath("/php"));
+}
+
+}  // namespace
+}  // namespace stub
