@@ -7,6 +7,7 @@
 #include <functional>
 #include <new>
 #include <unordered_map>
+#include <utility>
 
 // One element. Offsets are into the document text; the document itself is record 0, the
 // virtual parent of the root element.
@@ -505,8 +506,33 @@ CXmlDoc::CXmlDoc() {
 CXmlDoc::CXmlDoc(const std::string& text) : CXmlDoc() { SetText(text); }
 
 CXmlDoc::~CXmlDoc() = default;
-CXmlDoc::CXmlDoc(CXmlDoc&&) noexcept = default;
-CXmlDoc& CXmlDoc::operator=(CXmlDoc&&) noexcept = default;
+
+// A document moved from is an empty document again, never one without record 0.
+CXmlDoc::CXmlDoc(CXmlDoc&& other) : CXmlDoc() { Swap(other); }
+
+CXmlDoc& CXmlDoc::operator=(CXmlDoc&& other) {
+  if (this != &other) {
+    CXmlDoc empty;
+    Swap(other);
+    other.Swap(empty);
+  }
+  return *this;
+}
+
+void CXmlDoc::Swap(CXmlDoc& o) {
+  m_text.swap(o.m_text);
+  m_error.swap(o.m_error);
+  std::swap(m_docFlags, o.m_docFlags);
+  m_segs.swap(o.m_segs);
+  std::swap(m_capacity, o.m_capacity);
+  std::swap(m_used, o.m_used);
+  std::swap(m_parent, o.m_parent);
+  std::swap(m_current, o.m_current);
+  std::swap(m_child, o.m_child);
+  std::swap(m_nodeType, o.m_nodeType);
+  std::swap(m_nodeOffset, o.m_nodeOffset);
+  std::swap(m_nodeLength, o.m_nodeLength);
+}
 
 // The first segment grows by copying until it is whole, so that the many small documents
 // of the program stay small; beyond it whole segments are added and indices keep their

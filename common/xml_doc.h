@@ -48,8 +48,8 @@ class CXmlDoc {
   CXmlDoc();
   explicit CXmlDoc(const std::string& text);
   ~CXmlDoc();
-  CXmlDoc(CXmlDoc&&) noexcept;
-  CXmlDoc& operator=(CXmlDoc&&) noexcept;
+  CXmlDoc(CXmlDoc&& other);
+  CXmlDoc& operator=(CXmlDoc&& other);
   CXmlDoc(const CXmlDoc&) = delete;
   CXmlDoc& operator=(const CXmlDoc&) = delete;
 
@@ -98,6 +98,7 @@ class CXmlDoc {
  private:
   struct ElemRec;
 
+  void Swap(CXmlDoc& other);
   ElemRec& Rec(uint32_t i);
   const ElemRec& Rec(uint32_t i) const;
   bool Reserve(uint32_t records);

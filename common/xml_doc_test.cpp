@@ -348,6 +348,20 @@ TEST(XmlNavigation, EmptyNameTakesTheNextElement) {
   EXPECT_FALSE(doc.FindNext(""));
 }
 
+TEST(XmlNavigation, MovingTakesDocumentAndPositionAndLeavesAnEmptyOne) {
+  CXmlDoc doc("<d><a n=\"1\"/><a n=\"2\"/></d>");
+  ASSERT_TRUE(doc.FindNext("d") && doc.Enter() && doc.FindNext("a"));
+  CXmlDoc moved(std::move(doc));
+  ASSERT_TRUE(moved.FindNext("a"));
+  EXPECT_EQ(moved.GetAttribute("n"), "2");
+  EXPECT_FALSE(doc.FindNext(""));  // NOLINT: a document moved from is empty and usable
+  EXPECT_TRUE(doc.SetText("<x/>"));
+  moved = std::move(doc);
+  EXPECT_TRUE(moved.FindNext("x"));
+  EXPECT_EQ(doc.Text(), "");
+  EXPECT_FALSE(doc.IsWellFormed());
+}
+
 // ---- Attributes and entity references ----
 
 TEST(XmlAttributes, QuotingStylesAndMissingValues) {

@@ -37,6 +37,31 @@ void WalkElements(CXmlDoc& doc, const std::string& name) {
   }
 }
 
+// Everything a reader sees from the current element to the end of the document.
+std::string Onward(CXmlDoc& doc) {
+  std::string out;
+  auto describe = [&] { out += doc.GetText() + "|" + doc.GetAttribute("a") + ";"; };
+  describe();
+  if (doc.Enter()) out += "(";
+  for (;;) {
+    if (doc.FindNode()) {
+      describe();
+      if (doc.Enter()) out += "(";
+    } else if (doc.Leave()) {
+      out += ")";
+    } else {
+      return out;
+    }
+  }
+}
+
+// The same descent as the append below: down the first element of each level.
+int Descend(CXmlDoc& doc, int depth) {
+  int entered = 0;
+  for (; depth > 0 && doc.FindNext("") && doc.Enter(); --depth) ++entered;
+  return entered;
+}
+
 void Check(bool ok, const char* what) {
   if (!ok) {
     std::fprintf(stderr, "xml_doc_fuzz: %s\n", what);
@@ -57,17 +82,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   doc.SetText(text.c_str());
   WalkElements(doc, text.substr(0, 3));
 
-  // Append somewhere down the first line of descent, then read onward from there.
-  doc.SetText(text);
-  for (int depth = knob % 5; depth > 0 && doc.FindNext("") && doc.Enter(); --depth) {
-  }
+  // Append as the last child somewhere down the first line of descent. In a document that
+  // was well formed, the index kept in step must read exactly like a fresh parse.
+  const bool wellFormed = doc.SetText(text);
+  const int entered = Descend(doc, knob % 5);
   const std::string value = text.substr(0, 24);
   const int flags = (knob >> 1) & (CXmlDoc::kAppendCData | CXmlDoc::kAppendNoLineBreak | CXmlDoc::kAppendSpaceSlash);
   if (doc.AppendElement("n", value, flags)) {
     Check(value.empty() || doc.GetText() == value, "appended data does not read back");
-    WalkNodes(doc);
-    CXmlDoc again(doc.Text());
-    WalkNodes(again);
+    CXmlDoc fresh;
+    fresh.SetDocFlags(doc.DocFlags());
+    fresh.SetText(doc.Text());
+    Check(Descend(fresh, entered) == entered, "descent differs after append");
+    while (fresh.FindNext("")) {
+    }
+    const std::string mine = Onward(doc);
+    const std::string theirs = Onward(fresh);
+    Check(!wellFormed || mine == theirs, "index out of step with the text after append");
   }
 
   // Saving and loading are exact inverses whatever the bytes.
