@@ -102,7 +102,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // Saving and loading are exact inverses whatever the bytes.
-  static const std::string path = "/tmp/xml_doc_fuzz_" + std::to_string(getpid()) + ".xml";
+  struct ScratchFile {
+    std::string path = "/tmp/xml_doc_fuzz_" + std::to_string(getpid()) + ".xml";
+    ~ScratchFile() { std::remove(path.c_str()); }
+  };
+  static const ScratchFile scratch;
+  const std::string& path = scratch.path;
   if (doc.SaveFile(path)) {
     CXmlDoc back;
     back.LoadFile(path);
