@@ -9,7 +9,8 @@ top=$(pwd)
 bash scripts/setup.sh || { echo "setup failed"; exit 1; }
 
 status=0
-step() { echo; echo "== $*"; }
+started=$SECONDS
+step() { echo; echo "== $* (at $((SECONDS - started)) s)"; }
 fail() { echo "FAILED: $*"; status=1; }
 
 for preset in win32 win64 native; do
