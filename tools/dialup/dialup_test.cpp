@@ -419,6 +419,28 @@ TEST_F(DialupTest, EntryIsWrittenInThePhonebookFormatAndReadBack) {
   EXPECT_EQ(g_ras.GetEntry(m_pbk.c_str(), "VelaVPN", &e, &size, nullptr, nullptr), 0u);
 }
 
+TEST_F(DialupTest, ShippedPhonebookHoldsTheEntryTheXpBuildWrites) {
+  // The Windows 7 build dials through this file and never writes it: it must describe the
+  // same tunnel, above all one that is not the default route.
+  RASENTRYA e;
+  e.dwSize = sizeof e;
+  DWORD size = sizeof e;
+  ASSERT_EQ(g_ras.GetEntry(SHIPPED_PHONEBOOK, "VelaVPN", &e, &size, nullptr, nullptr), 0u);
+  EXPECT_EQ(e.dwfOptions, 0u);
+  EXPECT_EQ(e.dwfNetProtocols, 7u);
+  EXPECT_EQ(e.dwFramingProtocol, 1u);
+  EXPECT_STREQ(e.szDeviceType, "vpn");
+  EXPECT_STREQ(e.szDeviceName, "RAS VPN Line 0");
+  EXPECT_EQ(e.dwType, 2u);
+  EXPECT_EQ(e.dwVpnStrategy, 2u);
+  EXPECT_EQ(e.dwRedialCount, 3u);
+  EXPECT_EQ(e.dwRedialPause, 0u);
+  EXPECT_EQ(e.dwEncryptionType, 0u);
+  EXPECT_STREQ(e.szLocalPhoneNumber, "");  // the dial command names the line's host
+  std::string text = ReadText(SHIPPED_PHONEBOOK);
+  EXPECT_NE(text.find("IpPrioritizeRemote=0\r\n"), std::string::npos);
+}
+
 TEST_F(DialupTest, EntryCallsRefuseBadSizesNamesAndSmallBuffers) {
   RASENTRYA e;
   std::memset(&e, 0, sizeof e);
