@@ -22,7 +22,9 @@ accel_wine_start() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: creating prefix $WINEPREFIX"
     "$WINE" wineboot -i >/dev/null 2>&1 || true
-    # No window manager runs under Xvfb: Wine draws the title bars and frames itself.
+  fi
+  # No window manager runs under Xvfb: Wine draws the title bars and frames itself.
+  if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   fi
   # One persistent wineserver for the whole run: every test program starts faster.
