@@ -9,6 +9,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINE=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver64
 
 accel_wine_start() {
   if [ -z "${DISPLAY:-}" ]; then
@@ -28,10 +29,14 @@ accel_wine_start() {
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   fi
   # One persistent wineserver for the whole run: every test program starts faster.
-  wineserver -p >/dev/null 2>&1 || true
+  "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
+  # The prefix's system processes (services, device and plug-and-play managers) start with
+  # the first program and live as long as the wineserver; started here, with no pipes of
+  # the test runner open, so that no test waits for them to end.
+  "$WINE" wineboot >/dev/null 2>&1 </dev/null || true
 }
 
 accel_wine_stop() {
-  wineserver -k >/dev/null 2>&1 || true
+  "$WINESERVER" -k >/dev/null 2>&1 || true
   if [ -n "${ACCEL_XVFB_PID:-}" ]; then kill "$ACCEL_XVFB_PID" 2>/dev/null || true; unset DISPLAY; fi
 }
