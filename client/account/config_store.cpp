@@ -9,6 +9,7 @@
 #include "client/accel/list_download.h"
 #include "client/account/password_scramble.h"
 #include "client/account/servers_file.h"
+#include "client/diag/ui_worker.h"
 #include "common/run_log.h"
 #include "common/text_format.h"
 
@@ -45,8 +46,9 @@ bool FitsProfileLine(const std::string& value) {
 
 CConfigStore& ConfigStore() {
   if (g_current) return *g_current;
-  static CConfigStore product;  // its constructor makes it the current store
-  return product;
+  // Never destroyed: the worker may still be busy with it while the process ends.
+  static CConfigStore* product = new CConfigStore();  // its constructor makes it current
+  return *product;
 }
 
 CConfigStore::CConfigStore() { Construct(RunningProgramFile()); }
@@ -54,6 +56,11 @@ CConfigStore::CConfigStore() { Construct(RunningProgramFile()); }
 CConfigStore::CConfigStore(const std::string& programFile) { Construct(programFile); }
 
 CConfigStore::~CConfigStore() {
+  if (m_pWorker) {
+    m_pWorker->PostThreadMessage(WM_QUIT, 0, 0);
+    WaitForSingleObject(m_pWorker->ThreadHandle(), 10000);
+    delete m_pWorker;
+  }
   if (g_current == this) g_current = m_previous;
 }
 
@@ -113,14 +120,16 @@ void CConfigStore::Construct(const std::string& programFile) {
 }
 
 void CConfigStore::StartWorker() {
-  // HOOK: the background worker (CUiWorker) is started here, with normal priority, the
-  // default stack and no creation flags, and held in the worker field. It does not exist
-  // yet: there is nothing to start, m_workerThreadId stays 0 and PostToWorker() fails.
+  CUiWorker* worker = new CUiWorker(this);
+  if (!worker->CreateThread(THREAD_PRIORITY_NORMAL)) {
+    delete worker;
+    return;
+  }
+  m_pWorker = worker;
 }
 
 BOOL CConfigStore::PostToWorker(UINT message, WPARAM wParam, LPARAM lParam) const {
-  if (m_workerThreadId == 0) return FALSE;
-  return PostThreadMessageA(m_workerThreadId, message, wParam, lParam);
+  return m_pWorker ? m_pWorker->PostThreadMessage(message, wParam, lParam) : FALSE;
 }
 
 std::string CConfigStore::CachePath(const char* name) const {

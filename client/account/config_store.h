@@ -21,6 +21,8 @@
 #include "client/account/service_hosts.h"
 #include "common/xml_doc.h"
 
+class CUiWorker;
+
 class CConfigStore {
  public:
   // The product's store: the running program's file, as GetModuleFileNameA reports it.
@@ -29,6 +31,8 @@ class CConfigStore {
   // version resource is read from it). An empty path stands for a program path that could
   // not be read.
   explicit CConfigStore(const std::string& programFile);
+  // Ends the worker (its end saves the settings) before anything else goes. The product's
+  // store is never destroyed: it lives until the process ends, like the worker.
   ~CConfigStore();
   CConfigStore(const CConfigStore&) = delete;
   CConfigStore& operator=(const CConfigStore&) = delete;
@@ -69,8 +73,8 @@ class CConfigStore {
 
   // Fields, in the order of the settings object.
   OSVERSIONINFOA m_osVersion;
-  // Thread id of the background worker; 0 until it runs.
-  DWORD m_workerThreadId = 0;
+  // The background worker; started last in the construction.
+  CUiWorker* m_pWorker = nullptr;
   std::string m_accountUser;
   std::string m_accountPassword;
   std::string m_loginCode;

@@ -1,0 +1,115 @@
+#include "client/diag/ui_worker.h"
+
+#include <winsock2.h>
+#include <iphlpapi.h>
+
+#include <cstring>
+#include <string>
+
+#include "client/account/config_store.h"
+#include "client/account/sync_socket.h"
+#include "client/diag/echo_request.h"
+#include "common/run_log.h"
+#include "common/text_format.h"
+
+namespace {
+
+// Owned by the worker and overwritten by the next measurement; the page copies it when the
+// message arrives.
+char g_szTrafficText[64];
+
+void Answer(LPARAM window, UINT message, WPARAM wParam, LPARAM lParam) {
+  PostMessageA(reinterpret_cast<HWND>(window), message, wParam, lParam);
+}
+
+// The line's host as an address in network byte order; INADDR_NONE when it does not resolve.
+unsigned long ResolveHost(const std::string& host) {
+  unsigned long addr = inet_addr(host.c_str());
+  if (addr != INADDR_NONE) return addr;
+  hostent* he = gethostbyname(host.c_str());
+  if (!he || he->h_length != 4 || !he->h_addr_list[0]) return INADDR_NONE;
+  std::memcpy(&addr, he->h_addr_list[0], 4);
+  return addr;
+}
+
+}  // namespace
+
+BEGIN_THREAD_MESSAGE_MAP(CUiWorker)
+ON_THREAD_MESSAGE(WM_WORKER_TICK, &CUiWorker::OnTick)
+ON_THREAD_MESSAGE(WM_WORKER_PING, &CUiWorker::OnPing)
+END_THREAD_MESSAGE_MAP(CUiWorker)
+
+CUiWorker::CUiWorker(CConfigStore* store) : m_store(store) {}
+
+const char* CUiWorker::GetRuntimeClassName() const { return "CUiWorker"; }
+
+CUiWorker::~CUiWorker() {}
+
+BOOL CUiWorker::InitInstance() {
+  // The route manager's start-up work (former default route, DNS servers pinned to it)
+  // runs here once the route manager exists.
+  return TRUE;
+}
+
+int CUiWorker::ExitInstance() {
+  m_store->SaveSettings();
+  return 0;
+}
+
+void CUiWorker::OnTick(WPARAM interfaceIndex, LPARAM window) {
+  MIB_IFROW row;
+  std::memset(&row, 0, sizeof row);
+  row.dwIndex = static_cast<DWORD>(interfaceIndex);
+  if (GetIfEntry(&row) != NO_ERROR) return;
+  float up = 0, down = 0;
+  if (!m_traffic.Measure(row.dwInOctets, row.dwOutOctets, GetTickCount(), &up, &down)) return;
+  CopyCut(g_szTrafficText, sizeof g_szTrafficText, FormatTrafficText(up, down).c_str());
+  Answer(window, WM_TRAFFIC_TEXT, 0, reinterpret_cast<LPARAM>(g_szTrafficText));
+}
+
+void CUiWorker::OnPing(WPARAM lineId, LPARAM window) {
+  const ServerItem* found = m_store->m_lines.FindById(static_cast<int>(lineId));
+  if (!found) return;  // no lines at all: nothing to measure
+  const ServerItem line = *found;
+
+  CSyncSocket sock;
+  if (sock.Create(AF_INET, SOCK_RAW, IPPROTO_ICMP) == INVALID_SOCKET) {
+    CRunLog::Write("创建Socket失败，请使用管理员运行本程序！\r\n");
+    Answer(window, WM_PING_RESULT, kPingNoSocket, 0);
+    return;
+  }
+  uint8_t request[kEchoRequestBytes];
+  BuildEchoRequest(request, static_cast<uint16_t>(GetCurrentProcessId()),
+                   static_cast<uint16_t>((GetTickCount() / 100) % 65535));
+  LARGE_INTEGER frequency, start, stop;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+
+  if (!sock.SendTo(reinterpret_cast<const char*>(request), sizeof request, 0, line.host.c_str(),
+                   0)) {
+    Answer(window, WM_PING_RESULT, kPingNotSent, 0);
+    return;
+  }
+  bool resolved = false;
+  unsigned long hostAddr = INADDR_NONE;
+  for (int i = 0; i < 30; ++i) {
+    char packet[1024];
+    int n = sock.Receive(packet, sizeof packet, 0, 1000);
+    if (n <= 0) {
+      Answer(window, WM_PING_RESULT, kPingNoAnswer, 0);
+      return;
+    }
+    if (!resolved) {
+      hostAddr = ResolveHost(line.host);
+      resolved = true;
+    }
+    // Other ICMP traffic of the machine arrives on the same raw socket: skip it.
+    if (PacketFromAddress(reinterpret_cast<const uint8_t*>(packet), static_cast<size_t>(n),
+                          static_cast<uint32_t>(hostAddr)))
+      break;
+  }
+  QueryPerformanceCounter(&stop);
+  LONGLONG perMs = frequency.QuadPart / 1000;
+  LONGLONG elapsed = perMs > 0 ? (stop.QuadPart - start.QuadPart) / perMs : 0;
+  Answer(window, WM_PING_RESULT, kPingOk, static_cast<LPARAM>(elapsed));
+}

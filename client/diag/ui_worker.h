@@ -1,0 +1,31 @@
+// The client's background thread: every job that may block for seconds (network
+// exchanges, pings, routing-table work, system commands) arrives here as a thread message,
+// and the answer goes back to the window named in the request.
+#pragma once
+
+#include <windows.h>
+
+#include "client/diag/traffic_meter.h"
+#include "client/diag/ui_worker_messages.h"
+#include "common/ui_thread.h"
+
+class CConfigStore;
+
+class CUiWorker : public CUiThread {
+ public:
+  // The store whose lines the jobs use and whose settings the worker saves when it ends.
+  explicit CUiWorker(CConfigStore* store);
+  const char* GetRuntimeClassName() const override;
+  ~CUiWorker() override;
+  BOOL InitInstance() override;
+  int ExitInstance() override;
+
+ private:
+  void OnTick(WPARAM interfaceIndex, LPARAM window);
+  void OnPing(WPARAM lineId, LPARAM window);
+
+  CConfigStore* m_store;
+  TrafficMeter m_traffic;
+
+  DECLARE_THREAD_MESSAGE_MAP()
+};
