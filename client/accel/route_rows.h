@@ -1,0 +1,73 @@
+// The route manager's logic that needs no operating system: which default route becomes the
+// former default route, how a route row is built from its template, the texts written for a
+// failed addition, the networks of a route list and the table dump lines.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class CXmlDoc;
+
+// One forwarding row, field for field as MIB_IPFORWARDROW lays it out (addresses in
+// network byte order).
+struct RouteRow {
+  uint32_t dest;
+  uint32_t mask;
+  uint32_t policy;
+  uint32_t nextHop;
+  uint32_t ifIndex;
+  uint32_t type;
+  uint32_t proto;
+  uint32_t age;
+  uint32_t nextHopAS;
+  uint32_t metric1;
+  uint32_t metric2;
+  uint32_t metric3;
+  uint32_t metric4;
+  uint32_t metric5;
+};
+static_assert(sizeof(RouteRow) == 14 * 4, "RouteRow mirrors the 14 fields of the system's row");
+
+const uint32_t kIfTypePpp = 23;
+const uint32_t kRouteTypeIndirect = 3;
+const uint32_t kRouteProtoNetMgmt = 3;
+
+// Dotted text of an address in network byte order, as inet_ntoa writes it.
+std::string DottedAddress(uint32_t addr);
+
+// Reads the interface type of an interface index; false when the interface cannot be read.
+typedef std::function<bool(uint32_t ifIndex, uint32_t* ifType)> IfTypeReader;
+
+struct DefaultRouteChoice {
+  int index = -1;                // row taken last; -1 when none
+  uint32_t ifType = 0;           // its interface type
+  std::vector<std::string> log;  // run-log lines, in order
+};
+
+// Walks the rows in table order. The last default route on a PPP interface wins; without
+// one, the first default route whose interface can be read.
+DefaultRouteChoice ChooseDefaultRoute(const std::vector<RouteRow>& rows, const IfTypeReader& ifType);
+
+// The row to add for net / mask (network byte order): next hop, interface and metrics of
+// the template, destination without host part, an indirect route of network management.
+RouteRow BuildRouteRow(const RouteRow& tmpl, uint32_t net, uint32_t mask);
+
+// The run-log line for a failed route addition.
+std::string RouteErrorText(uint32_t code);
+
+enum RouteKind { kRouteTunnel, kRouteDirect };
+
+struct RouteEntry {
+  RouteKind kind;
+  std::string net;   // texts as the list holds them; a missing attribute is ""
+  std::string mask;
+};
+
+// The networks of a loaded route list: the tunnel ones under data/remote, then the direct
+// ones under the data/direct that follows it.
+std::vector<RouteEntry> ReadRouteList(CXmlDoc& doc);
+
+// The dump of the table: a heading, then one line per row in table order.
+std::vector<std::string> RouteDumpLines(const std::vector<RouteRow>& rows);

@@ -1,0 +1,165 @@
+#include "client/accel/route_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/xml_doc.h"
+
+namespace {
+
+// Network byte order of a.b.c.d, independent of the host's order.
+uint32_t Addr(unsigned a, unsigned b, unsigned c, unsigned d) {
+  unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                            static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  uint32_t v;
+  std::memcpy(&v, bytes, 4);
+  return v;
+}
+
+RouteRow Row(uint32_t dest, uint32_t mask, uint32_t hop, uint32_t ifIndex, uint32_t metric) {
+  RouteRow r;
+  std::memset(&r, 0, sizeof r);
+  r.dest = dest;
+  r.mask = mask;
+  r.nextHop = hop;
+  r.ifIndex = ifIndex;
+  r.metric1 = metric;
+  return r;
+}
+
+IfTypeReader Types(std::map<uint32_t, uint32_t> types) {
+  return [types](uint32_t index, uint32_t* type) {
+    auto it = types.find(index);
+    if (it == types.end()) return false;
+    *type = it->second;
+    return true;
+  };
+}
+
+const char kMultiple[] = "发现多个默认路由，上个接口类型：";
+
+TEST(DefaultRoute, LanThenPppTakesThePppRouteWithOneMultipleLine) {
+  std::vector<RouteRow> rows = {Row(Addr(10, 0, 0, 0), Addr(255, 0, 0, 0), Addr(10, 0, 0, 1), 2, 1),
+                                Row(0, 0, Addr(192, 168, 1, 1), 2, 20),
+                                Row(0, 0, Addr(172, 16, 0, 9), 7, 1)};
+  DefaultRouteChoice c = ChooseDefaultRoute(rows, Types({{2, 6}, {7, 23}}));
+  EXPECT_EQ(c.index, 2);
+  EXPECT_EQ(c.ifType, 23u);
+  ASSERT_EQ(c.log.size(), 3u);
+  EXPECT_EQ(c.log[0], "取得原默认网关：192.168.1.1, Metrics: 20\r\n");
+  EXPECT_EQ(c.log[1], std::string(kMultiple) + "6, 这个是: 23\r\n");
+  EXPECT_EQ(c.log[2], "取得原默认网关：172.16.0.9, Metrics: 1\r\n");
+}
+
+TEST(DefaultRoute, PppFirstStaysAndTheLastPppOfSeveralWins) {
+  std::vector<RouteRow> rows = {Row(0, 0, Addr(172, 16, 0, 9), 7, 1),
+                                Row(0, 0, Addr(192, 168, 1, 1), 2, 20)};
+  DefaultRouteChoice c = ChooseDefaultRoute(rows, Types({{2, 6}, {7, 23}}));
+  EXPECT_EQ(c.index, 0);
+  ASSERT_EQ(c.log.size(), 2u);
+  EXPECT_EQ(c.log[1], std::string(kMultiple) + "23, 这个是: 6\r\n");
+
+  rows.push_back(Row(0, 0, Addr(172, 16, 5, 5), 8, 3));
+  c = ChooseDefaultRoute(rows, Types({{2, 6}, {7, 23}, {8, 23}}));
+  EXPECT_EQ(c.index, 2);
+}
+
+TEST(DefaultRoute, UnreadableInterfacesAreSkippedAndNoneGivesTheNoGatewayLine) {
+  std::vector<RouteRow> rows = {Row(0, 0, Addr(192, 168, 1, 1), 99, 1),
+                                Row(0, 0, Addr(192, 168, 2, 1), 3, 5),
+                                // a mask of 0 alone is not a default route
+                                Row(Addr(1, 0, 0, 0), 0, Addr(192, 168, 3, 1), 3, 5)};
+  DefaultRouteChoice c = ChooseDefaultRoute(rows, Types({{3, 6}}));
+  EXPECT_EQ(c.index, 1);
+  ASSERT_EQ(c.log.size(), 1u);
+
+  c = ChooseDefaultRoute(rows, Types({}));
+  EXPECT_EQ(c.index, -1);
+  ASSERT_EQ(c.log.size(), 1u);
+  EXPECT_EQ(c.log[0], "原路由表中无默认网关信息!\r\n");
+  EXPECT_EQ(ChooseDefaultRoute({}, Types({})).log, c.log);
+}
+
+TEST(RouteRowBuild, HostPartIsClearedAndTheTemplateGivesHopInterfaceAndMetrics) {
+  RouteRow t = Row(0, 0, Addr(192, 168, 1, 1), 4, 10);
+  t.policy = 9; t.type = 4; t.proto = 2; t.age = 77; t.nextHopAS = 5;
+  t.metric2 = 11; t.metric3 = 12; t.metric4 = 13; t.metric5 = 14;
+  RouteRow r = BuildRouteRow(t, Addr(10, 1, 2, 3), Addr(255, 255, 255, 0));
+  EXPECT_EQ(r.dest, Addr(10, 1, 2, 0));
+  EXPECT_EQ(r.mask, Addr(255, 255, 255, 0));
+  EXPECT_EQ(r.nextHop, t.nextHop);
+  EXPECT_EQ(r.ifIndex, 4u);
+  EXPECT_EQ(r.type, 3u);
+  EXPECT_EQ(r.proto, 3u);
+  EXPECT_EQ(r.policy, 0u);
+  EXPECT_EQ(r.age, 0u);
+  EXPECT_EQ(r.nextHopAS, 0u);
+  EXPECT_EQ(r.metric1, 10u);
+  EXPECT_EQ(r.metric2, 11u);
+  EXPECT_EQ(r.metric5, 14u);
+  // inet_addr's answer for empty or bad text gives an all-ones mask and destination.
+  r = BuildRouteRow(t, 0xFFFFFFFFu, 0xFFFFFFFFu);
+  EXPECT_EQ(r.dest, 0xFFFFFFFFu);
+}
+
+TEST(RouteErrors, EachKnownCodeHasItsTextAndOthersShowTheCode) {
+  EXPECT_EQ(RouteErrorText(160), "添加路由失败：路由参数不正确(1).\r\n");
+  EXPECT_EQ(RouteErrorText(87), "添加路由失败：路由参数不正确(2).\r\n");
+  EXPECT_EQ(RouteErrorText(50), "添加路由失败：不支持添加动态路由.\r\n");
+  EXPECT_EQ(RouteErrorText(5), "添加路由失败：权限不够，请使用管理员权限运行加速器.\r\n");
+  EXPECT_EQ(RouteErrorText(2), "添加路由失败：网关不正确.\r\n");
+  EXPECT_EQ(RouteErrorText(5010), "添加路由失败：路由项已经存在.\r\n");
+  EXPECT_EQ(RouteErrorText(1), "添加路由失败：其他错误(1).\r\n");
+}
+
+std::vector<RouteEntry> Walk(const std::string& xml) {
+  CXmlDoc doc;
+  doc.SetText(xml);
+  return ReadRouteList(doc);
+}
+
+TEST(RouteList, RemoteEntriesComeFirstThenDirectOnesAndMissingAttributesAreEmpty) {
+  std::vector<RouteEntry> e = Walk(
+      "<data><remote><entry net=\"1.2.3.0\" mask=\"255.255.255.0\"/><entry mask=\"255.0.0.0\"/>"
+      "</remote><other/><direct><entry net=\"8.8.8.8\" mask=\"255.255.255.255\"/></direct></data>");
+  ASSERT_EQ(e.size(), 3u);
+  EXPECT_EQ(e[0].kind, kRouteTunnel);
+  EXPECT_EQ(e[0].net, "1.2.3.0");
+  EXPECT_EQ(e[0].mask, "255.255.255.0");
+  EXPECT_EQ(e[1].net, "");
+  EXPECT_EQ(e[1].mask, "255.0.0.0");
+  EXPECT_EQ(e[2].kind, kRouteDirect);
+  EXPECT_EQ(e[2].net, "8.8.8.8");
+}
+
+TEST(RouteList, WithoutRemoteOnlyDirectAndADirectBeforeRemoteIsNotRead) {
+  std::vector<RouteEntry> e = Walk("<data><direct><entry net=\"5.0.0.0\" mask=\"255.0.0.0\"/>"
+                                   "<entry net=\"6.0.0.0\" mask=\"255.0.0.0\"/></direct></data>");
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].kind, kRouteDirect);
+  EXPECT_EQ(e[1].net, "6.0.0.0");
+
+  e = Walk("<data><direct><entry net=\"5.0.0.0\" mask=\"255.0.0.0\"/></direct>"
+           "<remote><entry net=\"7.0.0.0\" mask=\"255.0.0.0\"/></remote></data>");
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].kind, kRouteTunnel);
+
+  EXPECT_TRUE(Walk("<Data><remote><entry net=\"1.0.0.0\"/></remote></Data>").empty());
+  EXPECT_TRUE(Walk("not xml").empty());
+}
+
+TEST(RouteDump, HeadingThenOneLinePerRowInTableOrder) {
+  std::vector<std::string> lines =
+      RouteDumpLines({Row(0, 0, Addr(192, 168, 1, 1), 1, 1),
+                      Row(Addr(10, 1, 2, 0), Addr(255, 255, 255, 0), Addr(10, 0, 0, 254), 1, 1)});
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "----本地路由表信息：----\r\n");
+  EXPECT_EQ(lines[1], "    0.0.0.0/0.0.0.0 => 192.168.1.1\r\n");
+  EXPECT_EQ(lines[2], "    10.1.2.0/255.255.255.0 => 10.0.0.254\r\n");
+}
+
+}  // namespace
