@@ -91,6 +91,8 @@ class CConfigStore {
   std::string m_updateUrl;
   MIB_IPFORWARDROW m_directRoute;  // copied from the former default route
   MIB_IPFORWARDROW m_tunnelRoute;  // copied from the route through the tunnel
+  std::string m_defaultGateway;    // next hop of the former default route, dotted
+  std::string m_tunnelIp;          // the tunnel's client address, dotted
   int m_selectedLine = -1;         // below 0: none chosen in this run
   int m_modeApp = -1;              // MODE_APP
   int m_exitNotify = 1;            // EXIT_NOTIFY

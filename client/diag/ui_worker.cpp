@@ -37,17 +37,19 @@ unsigned long ResolveHost(const std::string& host) {
 BEGIN_THREAD_MESSAGE_MAP(CUiWorker)
 ON_THREAD_MESSAGE(WM_WORKER_TICK, &CUiWorker::OnTick)
 ON_THREAD_MESSAGE(WM_WORKER_PING, &CUiWorker::OnPing)
+ON_THREAD_MESSAGE(WM_WORKER_APPLY_ROUTES, &CUiWorker::OnApplyRoutes)
 END_THREAD_MESSAGE_MAP(CUiWorker)
 
-CUiWorker::CUiWorker(CConfigStore* store) : m_store(store) {}
+CUiWorker::CUiWorker(CConfigStore* store) : m_store(store), m_routes(store) {}
 
 const char* CUiWorker::GetRuntimeClassName() const { return "CUiWorker"; }
 
 CUiWorker::~CUiWorker() {}
 
 BOOL CUiWorker::InitInstance() {
-  // The route manager's start-up work (former default route, DNS servers pinned to it)
-  // runs here once the route manager exists.
+  // Before any tunnel exists, so that the default route found is the former one; the DNS
+  // servers keep answering through it once the tunnel is up.
+  m_routes.StartUp();
   return TRUE;
 }
 
@@ -112,4 +114,8 @@ void CUiWorker::OnPing(WPARAM lineId, LPARAM window) {
   LONGLONG perMs = frequency.QuadPart / 1000;
   LONGLONG elapsed = perMs > 0 ? (stop.QuadPart - start.QuadPart) / perMs : 0;
   Answer(window, WM_PING_RESULT, kPingOk, static_cast<LPARAM>(elapsed));
+}
+
+void CUiWorker::OnApplyRoutes(WPARAM, LPARAM window) {
+  m_routes.ApplyGameRoutes(reinterpret_cast<HWND>(window));
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "client/accel/route_manager.h"
 #include "client/diag/traffic_meter.h"
 #include "client/diag/ui_worker_messages.h"
 #include "common/ui_thread.h"
@@ -23,9 +24,11 @@ class CUiWorker : public CUiThread {
  private:
   void OnTick(WPARAM interfaceIndex, LPARAM window);
   void OnPing(WPARAM lineId, LPARAM window);
+  void OnApplyRoutes(WPARAM, LPARAM window);
 
   CConfigStore* m_store;
   TrafficMeter m_traffic;
+  CRouteManager m_routes;
 
   DECLARE_THREAD_MESSAGE_MAP()
 };

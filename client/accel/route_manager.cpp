@@ -1,0 +1,158 @@
+#include "client/accel/route_manager.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client/accel/route_table.h"
+#include "client/account/config_store.h"
+#include "client/diag/ui_worker_messages.h"
+#include "common/run_log.h"
+#include "common/text_format.h"
+#include "common/xml_doc.h"
+
+static_assert(sizeof(MIB_IPFORWARDROW) == sizeof(RouteRow), "rows are copied field for field");
+
+namespace {
+
+const char kStartNoMemory[] = "程序运行内存不足!\r\n";
+const char kStartReadFailed[] = "配置路由表:获取路由表信息失败!\r\n";
+const char kNoMemory[] = "程序运行内存不足,建议您关闭部分程序!\r\n";
+const char kReadFailed[] = "配置路由表:获取路由信息失败!\r\n";
+
+RouteRow ToRouteRow(const MIB_IPFORWARDROW& r) {
+  RouteRow row;
+  std::memcpy(&row, &r, sizeof row);
+  return row;
+}
+
+MIB_IPFORWARDROW ToForwardRow(const RouteRow& r) {
+  MIB_IPFORWARDROW row;
+  std::memcpy(&row, &r, sizeof row);
+  return row;
+}
+
+bool ReadIfType(uint32_t index, uint32_t* type) {
+  MIB_IFROW row;
+  std::memset(&row, 0, sizeof row);
+  row.dwIndex = index;
+  if (GetIfEntry(&row) != NO_ERROR) return false;
+  *type = row.dwType;
+  return true;
+}
+
+}  // namespace
+
+bool ReadForwardTable(std::vector<RouteRow>& rows, const char* noMemoryText,
+                      const char* readFailedText) {
+  rows.clear();
+  ULONG size = 0;
+  DWORD rc = GetIpForwardTable(nullptr, &size, FALSE);
+  // The table may grow between the size probe and the read: a few more tries with the
+  // newer size.
+  for (int attempt = 0; attempt < 3 && rc == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    if (size < sizeof(DWORD)) break;
+    MIB_IPFORWARDTABLE* table = static_cast<MIB_IPFORWARDTABLE*>(std::calloc(1, size));
+    if (!table) {
+      CRunLog::WriteText(noMemoryText);
+      return false;
+    }
+    ULONG got = size;
+    rc = GetIpForwardTable(table, &got, FALSE);
+    if (rc == NO_ERROR) {
+      size_t fit = (size - offsetof(MIB_IPFORWARDTABLE, table)) / sizeof(MIB_IPFORWARDROW);
+      size_t n = table->dwNumEntries < fit ? table->dwNumEntries : fit;
+      rows.reserve(n);
+      for (size_t i = 0; i < n; ++i) rows.push_back(ToRouteRow(table->table[i]));
+    }
+    size = got;
+    std::free(table);
+  }
+  if (rc != NO_ERROR) {
+    CRunLog::WriteText(readFailedText);
+    return false;
+  }
+  return true;
+}
+
+void CRouteManager::StartUp() {
+  FindDefaultRoute();
+  std::vector<std::string> servers;
+  if (!CConfigStore::GetDnsServers(servers)) return;
+  for (const std::string& server : servers) AddDirectRoute(server.c_str(), "255.255.255.0");
+}
+
+bool CRouteManager::FindDefaultRoute() {
+  std::vector<RouteRow> rows;
+  if (!ReadForwardTable(rows, kStartNoMemory, kStartReadFailed)) return false;
+  DefaultRouteChoice choice = ChooseDefaultRoute(rows, ReadIfType);
+  for (const std::string& line : choice.log) CRunLog::WriteText(line);
+  if (choice.index < 0) return false;
+  const RouteRow& taken = rows[static_cast<size_t>(choice.index)];
+  m_store->m_defaultGateway = DottedAddress(taken.nextHop);
+  m_store->m_directRoute = ToForwardRow(taken);
+  return true;
+}
+
+bool CRouteManager::AddRoute(const MIB_IPFORWARDROW& tmpl, const char* net, const char* mask) {
+  MIB_IPFORWARDROW row = ToForwardRow(
+      BuildRouteRow(ToRouteRow(tmpl), inet_addr(net ? net : ""), inet_addr(mask ? mask : "")));
+  DWORD rc = RouteTable().CreateEntry(&row);
+  if (rc == NO_ERROR) return true;
+  CRunLog::WriteText(RouteErrorText(rc));
+  return false;
+}
+
+bool CRouteManager::AddDirectRoute(const char* net, const char* mask) {
+  return AddRoute(m_store->m_directRoute, net, mask);
+}
+
+bool CRouteManager::AddTunnelRoute(const char* net, const char* mask) {
+  return AddRoute(m_store->m_tunnelRoute, net, mask);
+}
+
+bool CRouteManager::FindTunnelRoute(const char* tunnelIp, MIB_IPFORWARDROW* row) {
+  std::vector<RouteRow> rows;
+  if (!ReadForwardTable(rows, kNoMemory, kReadFailed)) return false;
+  // Without a tunnel address there is nothing to match: inet_addr would make 0 or all ones
+  // of it, and routes with those next hops exist on many machines.
+  if (!tunnelIp || !*tunnelIp) return false;
+  unsigned long hop = inet_addr(tunnelIp);
+  if (hop == INADDR_NONE) return false;
+  for (const RouteRow& r : rows) {
+    if (r.nextHop == hop) {
+      *row = ToForwardRow(r);
+      return true;
+    }
+  }
+  return false;
+}
+
+void CRouteManager::ApplyGameRoutes(HWND page) {
+  if (!FindTunnelRoute(m_store->m_tunnelIp.c_str(), &m_store->m_tunnelRoute)) {
+    PostMessageA(page, WM_ROUTE_FAILED, 0, 0);
+    return;
+  }
+  std::string url = Format("%s?app_id=%d", m_store->ListUrl("/route.php").c_str(), m_store->m_modeApp);
+  std::string path = m_store->CachePath("route.xml");
+  if (path.empty()) return;
+  // A failed download leaves the list of an earlier one in place, and that one is used.
+  CConfigStore::DownloadWhenOnline(url, path);
+  CXmlDoc doc;
+  if (!doc.LoadFile(path)) return;
+  for (const RouteEntry& e : ReadRouteList(doc)) {
+    // A failing entry has been logged; the next one is tried all the same.
+    if (e.kind == kRouteTunnel)
+      AddTunnelRoute(e.net.c_str(), e.mask.c_str());
+    else
+      AddDirectRoute(e.net.c_str(), e.mask.c_str());
+  }
+}
+
+void CRouteManager::DumpRouteTable() {
+  std::vector<RouteRow> rows;
+  if (!ReadForwardTable(rows, kNoMemory, kReadFailed)) return;
+  for (const std::string& line : RouteDumpLines(rows)) CRunLog::WriteText(line);
+}

@@ -1,0 +1,48 @@
+// Routes for smart acceleration: the tunnel is not the default route, so the networks of
+// the chosen game get routes through it, and the DNS servers and the list's direct networks
+// are pinned to the former default gateway. Runs on the background worker; routes are only
+// ever added, never deleted.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+
+#include <vector>
+
+#include "client/accel/route_rows.h"
+
+class CConfigStore;
+
+class CRouteManager {
+ public:
+  explicit CRouteManager(CConfigStore* store) : m_store(store) {}
+
+  // Worker start: the former default route, then each DNS server pinned to it. Without a
+  // default route the template is empty and the pins fail with logged errors.
+  void StartUp();
+
+  // Fills the direct template and the former default gateway text. True when a default
+  // route was taken.
+  bool FindDefaultRoute();
+  bool AddDirectRoute(const char* net, const char* mask);
+  bool AddTunnelRoute(const char* net, const char* mask);
+  // True and row filled when a route has the tunnel address as its next hop.
+  bool FindTunnelRoute(const char* tunnelIp, MIB_IPFORWARDROW* row);
+  // After the tunnel came up: the selected game's route list, through the tunnel and
+  // direct. WM_ROUTE_FAILED goes to page when the tunnel has no route.
+  void ApplyGameRoutes(HWND page);
+
+  // The whole forwarding table into the run log.
+  static void DumpRouteTable();
+
+ private:
+  bool AddRoute(const MIB_IPFORWARDROW& tmpl, const char* net, const char* mask);
+
+  CConfigStore* m_store;
+};
+
+// The forwarding table in its own order. On failure the matching text is logged and false
+// returned.
+bool ReadForwardTable(std::vector<RouteRow>& rows, const char* noMemoryText,
+                      const char* readFailedText);

@@ -1,0 +1,17 @@
+#include "client/accel/route_table.h"
+
+namespace {
+
+class CSystemRouteTable : public IRouteTable {
+ public:
+  DWORD CreateEntry(MIB_IPFORWARDROW* row) override { return CreateIpForwardEntry(row); }
+};
+
+CSystemRouteTable g_system;
+IRouteTable* g_table = &g_system;
+
+}  // namespace
+
+IRouteTable& RouteTable() { return *g_table; }
+
+void SetRouteTable(IRouteTable* table) { g_table = table ? table : &g_system; }
