@@ -41,16 +41,6 @@ class RecordingTable : public IRouteTable {
   std::vector<MIB_IPFORWARDROW> rows_;
 };
 
-std::vector<UINT>* g_failed = nullptr;
-
-LRESULT CALLBACK RecordProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  if (msg == WM_ROUTE_FAILED) {
-    g_failed->push_back(static_cast<UINT>(w + l));  // both are 0 in a correct answer
-    return 0;
-  }
-  return DefWindowProcA(h, msg, w, l);
-}
-
 const char kRouteList[] =
     "<?xml version=\"1.0\" encoding=\"GBK\"?>\r\n<data>"
     "<remote><entry net=\"10.1.2.3\" mask=\"255.255.255.0\"/>"
@@ -61,41 +51,21 @@ const char kRouteList[] =
 class RouteManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir("routes");
+    dir_ = MakeOfflineProgramDir("routes");
     ASSERT_FALSE(dir_.empty());
-    CreateDirectoryA((dir_ + "\\Cache").c_str(), nullptr);
     ASSERT_TRUE(WriteFileBytes(dir_ + "\\Cache\\route.xml", kRouteList));
-    // Nothing listens there: the route list stays as cached.
-    ASSERT_TRUE(WriteFileBytes(dir_ + "\\service.ini", "[Service]\r\nClientHost=127.0.0.2\r\n"));
     ASSERT_TRUE(CConfigStore::GetDnsServers(dns_));
     SetRouteTable(&table_);
     store_ = new CConfigStore(dir_ + "\\accelclient.exe");
     ASSERT_NE(store_->m_pWorker, nullptr);
-
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = RecordProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "RouteManagerTestWindow";
-    RegisterClassA(&wc);
-    wnd_ = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           wc.hInstance, nullptr);
-    g_failed = &failed_;
   }
   void TearDown() override {
     delete store_;  // ends the worker before the recorder goes
     SetRouteTable(nullptr);
-    DestroyWindow(wnd_);
-    g_failed = nullptr;
   }
 
   void PumpFor(DWORD ms, size_t answers, size_t rows) {
-    DWORD until = GetTickCount() + ms;
-    while ((failed_.size() < answers || table_.Rows().size() < rows) &&
-           static_cast<LONG>(until - GetTickCount()) > 0) {
-      MSG m;
-      while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
+    PumpUntil([&] { return failed_.size() >= answers && table_.Rows().size() >= rows; }, ms);
   }
 
   std::string Log() {
@@ -107,14 +77,18 @@ class RouteManagerTest : public ::testing::Test {
   std::string dir_;
   std::vector<std::string> dns_;
   RecordingTable table_;
-  CConfigStore* store_ = nullptr;
-  HWND wnd_ = nullptr;
   std::vector<UINT> failed_;
+  CRecordingWindow window_{[this](UINT msg, WPARAM w, LPARAM l) {
+    if (msg != WM_ROUTE_FAILED) return false;
+    failed_.push_back(static_cast<UINT>(w + l));  // both are 0 in a correct answer
+    return true;
+  }};
+  CConfigStore* store_ = nullptr;
 };
 
 TEST_F(RouteManagerTest, StartPinsTheDnsServersAndApplyWithoutTunnelRouteFailsWithoutDownload) {
   store_->m_tunnelIp = "";
-  ASSERT_TRUE(store_->PostToWorker(WM_WORKER_APPLY_ROUTES, 0, reinterpret_cast<LPARAM>(wnd_)));
+  ASSERT_TRUE(store_->PostToWorker(WM_WORKER_APPLY_ROUTES, 0, window_.AsLParam()));
   PumpFor(10000, 1, 0);
   ASSERT_EQ(failed_.size(), 1u);
   EXPECT_EQ(failed_[0], 0u);
@@ -146,7 +120,7 @@ TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAft
     if (r.nextHop != 0 && r.nextHop != INADDR_NONE) tunnel = &r;
   if (!tunnel) GTEST_SKIP() << "no route with a next hop in this system's table";
   store_->m_tunnelIp = DottedAddress(tunnel->nextHop);
-  ASSERT_TRUE(store_->PostToWorker(WM_WORKER_APPLY_ROUTES, 0, reinterpret_cast<LPARAM>(wnd_)));
+  ASSERT_TRUE(store_->PostToWorker(WM_WORKER_APPLY_ROUTES, 0, window_.AsLParam()));
   size_t pins = dns_.size();
   PumpFor(20000, 0, pins + 4);
   ASSERT_EQ(table_.Rows().size(), pins + 4);

@@ -27,18 +27,6 @@ struct Answer {
   std::string text;
 };
 
-std::vector<Answer>* g_answers = nullptr;
-
-LRESULT CALLBACK RecordProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  if (msg == WM_TRAFFIC_TEXT || msg == WM_PING_RESULT) {
-    Answer a{msg, w, l, ""};
-    if (msg == WM_TRAFFIC_TEXT && l) a.text = reinterpret_cast<const char*>(l);
-    g_answers->push_back(a);
-    return 0;
-  }
-  return DefWindowProcA(h, msg, w, l);
-}
-
 const char kGroups[] =
     "<?xml version=\"1.0\" encoding=\"GBK\"?>\r\n<Data>"
     "<Group name=\"g\"><Server id=\"7\" name=\"loop\" host=\"127.0.0.1\" credit=\"1\"/>"
@@ -48,41 +36,19 @@ const char kGroups[] =
 class UiWorkerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir("worker");
+    dir_ = MakeOfflineProgramDir("worker");
     ASSERT_FALSE(dir_.empty());
-    CreateDirectoryA((dir_ + "\\Cache").c_str(), nullptr);
     ASSERT_TRUE(WriteFileBytes(dir_ + "\\Cache\\groups.xml", kGroups));
-    // Nothing listens there: the lists stay as cached.
-    ASSERT_TRUE(WriteFileBytes(dir_ + "\\service.ini", "[Service]\r\nClientHost=127.0.0.2\r\n"));
     store_ = new CConfigStore(dir_ + "\\accelclient.exe");
     ASSERT_NE(store_->m_pWorker, nullptr);
+  }
+  // Ends the worker before the window that it answers goes.
+  void TearDown() override { delete store_; }
 
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = RecordProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "UiWorkerTestWindow";
-    RegisterClassA(&wc);
-    wnd_ = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           wc.hInstance, nullptr);
-    g_answers = &answers_;
-  }
-  void TearDown() override {
-    delete store_;
-    DestroyWindow(wnd_);
-    g_answers = nullptr;
-  }
-
-  void Post(UINT msg, WPARAM w) {
-    ASSERT_TRUE(store_->PostToWorker(msg, w, reinterpret_cast<LPARAM>(wnd_)));
-  }
+  void Post(UINT msg, WPARAM w) { ASSERT_TRUE(store_->PostToWorker(msg, w, window_.AsLParam())); }
   // Pumps until n answers have arrived or the time is up.
   void Pump(size_t n, DWORD ms) {
-    DWORD until = GetTickCount() + ms;
-    while (answers_.size() < n && static_cast<LONG>(until - GetTickCount()) > 0) {
-      MSG m;
-      while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
+    PumpUntil([&] { return answers_.size() >= n; }, ms);
   }
 
   // An interface whose row can be read.
@@ -96,10 +62,16 @@ class UiWorkerTest : public ::testing::Test {
     return table->table[0].dwIndex;
   }
 
+  std::vector<Answer> answers_;
+  CRecordingWindow window_{[this](UINT msg, WPARAM w, LPARAM l) {
+    if (msg != WM_TRAFFIC_TEXT && msg != WM_PING_RESULT) return false;
+    Answer a{msg, w, l, ""};
+    if (msg == WM_TRAFFIC_TEXT && l) a.text = reinterpret_cast<const char*>(l);
+    answers_.push_back(a);
+    return true;
+  }};
   std::string dir_;
   CConfigStore* store_ = nullptr;
-  HWND wnd_ = nullptr;
-  std::vector<Answer> answers_;
 };
 
 TEST_F(UiWorkerTest, FirstTickSetsTheBaselineAndATickASecondLaterPostsTheSpeedText) {

@@ -2,6 +2,9 @@
 // stand-in: raw HTTP to it on loopback, its fault switch, paths and files.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
 #include <string>
 
 namespace testing_support {
@@ -26,5 +29,29 @@ std::string MakeTempDir(const char* tag);
 bool ReadFileBytes(const std::string& path, std::string* bytes);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+
+// A new program directory with its Cache whose service is down: service.ini points the
+// client host at 127.0.0.2, where nothing listens, so the lists stay as cached.
+std::string MakeOfflineProgramDir(const char* tag);
+
+// A message-only window that hands every message to its handler (true: handled).
+class CRecordingWindow {
+ public:
+  typedef std::function<bool(UINT message, WPARAM wParam, LPARAM lParam)> Handler;
+  explicit CRecordingWindow(Handler handler);
+  ~CRecordingWindow();
+  CRecordingWindow(const CRecordingWindow&) = delete;
+  CRecordingWindow& operator=(const CRecordingWindow&) = delete;
+  HWND Handle() const { return m_hWnd; }
+  LPARAM AsLParam() const { return reinterpret_cast<LPARAM>(m_hWnd); }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);
+  Handler m_handler;
+  HWND m_hWnd;
+};
+
+// Dispatches this thread's messages until done() holds or the time is up.
+void PumpUntil(const std::function<bool()>& done, DWORD ms);
 
 }  // namespace testing_support

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace testing_support {
 
@@ -99,6 +100,44 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 
 bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string MakeOfflineProgramDir(const char* tag) {
+  std::string dir = MakeTempDir(tag);
+  if (dir.empty()) return dir;
+  CreateDirectoryA((dir + "\\Cache").c_str(), nullptr);
+  if (!WriteFileBytes(dir + "\\service.ini", "[Service]\r\nClientHost=127.0.0.2\r\n"))
+    return std::string();
+  return dir;
+}
+
+CRecordingWindow::CRecordingWindow(Handler handler) : m_handler(std::move(handler)) {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = Proc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "AccelTestRecordingWindow";
+  RegisterClassA(&wc);  // a second registration fails harmlessly
+  m_hWnd = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           wc.hInstance, nullptr);
+  SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+CRecordingWindow::~CRecordingWindow() { DestroyWindow(m_hWnd); }
+
+LRESULT CALLBACK CRecordingWindow::Proc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  CRecordingWindow* self =
+      reinterpret_cast<CRecordingWindow*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
+  if (self && self->m_handler && self->m_handler(message, wParam, lParam)) return 0;
+  return DefWindowProcA(wnd, message, wParam, lParam);
+}
+
+void PumpUntil(const std::function<bool()>& done, DWORD ms) {
+  DWORD until = GetTickCount() + ms;
+  while (!done() && static_cast<LONG>(until - GetTickCount()) > 0) {
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
 }
 
 }  // namespace testing_support
