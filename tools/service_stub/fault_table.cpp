@@ -59,7 +59,7 @@ std::string FormatFaultMode(const FaultMode& mode) {
 }
 
 bool IsFaultPath(const std::string& path) {
-  return path == "*" || (!path.empty() && path[0] == '/' && path.size() <= 1024);
+  return path == "*" || path == "login" || (!path.empty() && path[0] == '/' && path.size() <= 1024);
 }
 
 bool ParseFaultRule(const std::string& text, std::string* path, FaultMode* mode) {

@@ -27,8 +27,8 @@ constexpr int kMaxDelayMs = 600000;
 bool ParseFaultMode(const std::string& text, FaultMode* mode);
 std::string FormatFaultMode(const FaultMode& mode);
 
-// "PATH=MODE" as given on the command line. PATH is an absolute request path or "*"
-// (every path that has no rule of its own).
+// "PATH=MODE" as given on the command line. PATH is an absolute request path, "login" (the
+// login datagrams) or "*" (every path that has no rule of its own).
 bool ParseFaultRule(const std::string& text, std::string* path, FaultMode* mode);
 bool IsFaultPath(const std::string& path);
 

@@ -14,6 +14,7 @@
 
 #include "fault_table.h"
 #include "http_front.h"
+#include "login_front.h"
 #include "request_recorder.h"
 #include "sample_data.h"
 #include "stub_options.h"
@@ -80,6 +81,13 @@ int main(int argc, char** argv) {
                  std::strerror(errno));
     return 1;
   }
+  stub::LoginFront login(data, faults, recorder);
+  int login_port = login.Bind(options.login_port);
+  if (login_port < 0) {
+    std::fprintf(stderr, "service_stub: cannot listen on UDP 127.0.0.1:%d: %s\n",
+                 options.login_port, std::strerror(errno));
+    return 1;
+  }
   if (!options.pid_path.empty() && !WritePidFile(options.pid_path)) {
     std::fprintf(stderr, "service_stub: cannot write %s\n", options.pid_path.c_str());
     return 1;
@@ -87,12 +95,14 @@ int main(int argc, char** argv) {
 
   std::thread list_thread([&] { lists.Run(); });
   std::thread page_thread([&] { pages.Run(); });
+  std::thread login_thread([&] { login.Run(); });
   lists.WaitUntilRunning();
   pages.WaitUntilRunning();
-  // Both ports are served from here on; the line tells a caller that asked for port 0
-  // which ports it got.
-  std::printf("service_stub: lists on 127.0.0.1:%d, pages on 127.0.0.1:%d, data %s\n", list_port,
-              web_port, options.data_dir.c_str());
+  // Every port is served from here on (the login socket queues datagrams from its bind);
+  // the line tells a caller that asked for port 0 which ports it got.
+  std::printf("service_stub: lists on 127.0.0.1:%d, pages on 127.0.0.1:%d, login on 127.0.0.1:%d, "
+              "data %s\n",
+              list_port, web_port, login_port, options.data_dir.c_str());
   std::fflush(stdout);
 
   int signo = 0;
@@ -102,8 +112,10 @@ int main(int argc, char** argv) {
   faults.Stop();
   lists.Stop();
   pages.Stop();
+  login.Stop();
   list_thread.join();
   page_thread.join();
+  login_thread.join();
   if (!options.pid_path.empty()) unlink(options.pid_path.c_str());
   std::printf("service_stub: stopped (signal %d)\n", signo);
   return 0;

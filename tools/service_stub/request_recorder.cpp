@@ -66,6 +66,7 @@ std::string FormatRecordLine(const RequestRecord& r, uint64_t seq, const std::st
   if (r.body.size() <= kMaxRecordedBody) line += ",\"body\":" + JsonBytes(r.body);
   line += ",\"status\":" + std::to_string(r.status);
   line += ",\"mode\":" + JsonBytes(r.mode);
+  line += r.extra;
   line += '}';
   return line;
 }

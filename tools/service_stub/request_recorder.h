@@ -21,8 +21,8 @@ constexpr size_t kMaxRecordedBody = 256 * 1024;
 
 struct RequestRecord {
   int port = 0;
-  std::string role;    // "lists" or "pages" (later also the login protocol's)
-  std::string method;  // "GET", "POST", ...
+  std::string role;    // "lists", "pages" or "login"
+  std::string method;  // "GET", "POST", ..., "UDP" for a login datagram
   std::string target;  // path and query exactly as on the request line
   std::string path;    // the path the stand-in answered for (percent-decoded)
   std::string query;   // the text after '?' of target, as sent
@@ -30,6 +30,7 @@ struct RequestRecord {
   std::string body;
   int status = 0;      // status that was answered; 0 when the connection was dropped
   std::string mode;    // fault mode applied, "normal" when none
+  std::string extra;   // further members of a front's own, ",\"name\":value" JSON text, or ""
 };
 
 // A JSON string literal, quotes included, for a byte string (see above).

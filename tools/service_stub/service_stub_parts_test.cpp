@@ -7,6 +7,7 @@
 
 #include "fault_table.h"
 #include "http_front.h"
+#include "login_front.h"
 #include "request_recorder.h"
 #include "sample_data.h"
 #include "stub_options.h"
@@ -158,6 +159,51 @@ TEST(ServicePage, NamesPathQueryAndEachCookieEscaped) {
   EXPECT_TRUE(IsServicePagePath("/mini.php"));
   EXPECT_FALSE(IsServicePagePath("/accelclient.rar"));
   EXPECT_FALSE(IsServicePagePath("/php"));
+}
+
+std::string SampleLoginRequest() {
+  // host id "AB", user "u1", password "p", line host "" (the empty string is a length alone)
+  return std::string("\x03\x01\x01" "\x07\x00\x00\x00" "\x00\x00\x00\x00" "\x00\x00\x00\x00"
+                     "\x00\x02" "AB" "\x00\x02" "u1" "\x00\x01" "p" "\x00\x00",
+                     15 + 4 + 4 + 3 + 2);
+}
+
+TEST(LoginRequest, ReadsNumbersLittleEndianAndLengthsBigEndian) {
+  LoginRequest q;
+  std::string error;
+  ASSERT_TRUE(ParseLoginRequest(SampleLoginRequest(), &q, &error)) << error;
+  EXPECT_EQ(q.command, 1);
+  EXPECT_EQ(q.request_number, 7u);
+  EXPECT_EQ(q.host_id, "AB");
+  EXPECT_EQ(q.user, "u1");
+  EXPECT_EQ(q.password, "p");
+  EXPECT_EQ(q.line_host, "");
+}
+
+TEST(LoginRequest, EveryCutOrPaddedDatagramIsRefused) {
+  std::string good = SampleLoginRequest();
+  LoginRequest q;
+  std::string error;
+  for (size_t len = 0; len < good.size(); ++len) {
+    EXPECT_FALSE(ParseLoginRequest(good.substr(0, len), &q, &error)) << len;
+  }
+  EXPECT_FALSE(ParseLoginRequest(good + '\0', &q, &error));
+  std::string long_length = good;
+  long_length[15] = '\xff';  // 0xFF02 bytes of host id: far past the end
+  EXPECT_FALSE(ParseLoginRequest(long_length, &q, &error));
+  for (size_t at : {0u, 1u, 2u}) {
+    std::string bad = good;
+    bad[at] = 0x05;
+    EXPECT_FALSE(ParseLoginRequest(bad, &q, &error)) << at;
+  }
+}
+
+TEST(LoginRequest, LoginIsAFaultNameOfItsOwn) {
+  std::string path;
+  FaultMode mode;
+  ASSERT_TRUE(ParseFaultRule("login=slow:50", &path, &mode));
+  EXPECT_EQ(path, "login");
+  EXPECT_FALSE(ParseFaultRule("logins=drop", &path, &mode));
 }
 
 }  // namespace

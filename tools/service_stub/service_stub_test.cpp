@@ -118,13 +118,15 @@ class StubRun : public ::testing::Test {
   }
 
   void Start(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--list-port", "0", "--web-port", "0", "--record", record_};
+    std::vector<std::string> args = {"--list-port", "0", "--web-port", "0", "--login-port", "0",
+                                     "--record", record_};
     args.insert(args.end(), extra.begin(), extra.end());
     pid_ = Spawn(args);
     ASSERT_GT(pid_, 0);
-    ASSERT_EQ(std::sscanf(output_.c_str(), "service_stub: lists on 127.0.0.1:%d, pages on 127.0.0.1:%d",
-                          &list_port_, &web_port_),
-              2)
+    ASSERT_EQ(std::sscanf(output_.c_str(),
+                          "service_stub: lists on 127.0.0.1:%d, pages on 127.0.0.1:%d, login on 127.0.0.1:%d",
+                          &list_port_, &web_port_, &login_port_),
+              3)
         << output_;
   }
 
@@ -171,7 +173,7 @@ class StubRun : public ::testing::Test {
 
   std::string dir_, record_, output_;
   pid_t pid_ = -1;
-  int list_port_ = 0, web_port_ = 0;
+  int list_port_ = 0, web_port_ = 0, login_port_ = 0;
 };
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -419,6 +421,156 @@ TEST_F(StubRun, CommandLineMistakesEndTheProgramWithoutServing) {
   // A port that is taken is an error, not a silent second listener.
   Start();
   EXPECT_EQ(WaitExit(Spawn({"--list-port", std::to_string(list_port_), "--web-port", "0"}, false),
+                     std::chrono::seconds(10)),
+            1);
+}
+
+// The login request as the client builds it: header, then four strings of a big-endian
+// length each.
+std::string LoginRequest(const std::string& user, const std::string& password,
+                         const std::string& line_host = "127.0.0.1",
+                         const std::string& host_id = "00163E0A0B0C") {
+  std::string q("\x03\x01\x01", 3);
+  q.append(12, '\0');  // request number and the two reserved numbers
+  for (const std::string* s : {&host_id, &user, &password, &line_host}) {
+    q.push_back(static_cast<char>(s->size() >> 8));
+    q.push_back(static_cast<char>(s->size() & 0xFF));
+    q += *s;
+  }
+  return q;
+}
+
+// Sends one datagram from a socket of its own and returns the answer, or "" when none
+// came within wait.
+std::string LoginExchange(int port, const std::string& datagram,
+                          std::chrono::milliseconds wait = std::chrono::milliseconds(3000)) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string got;
+  if (sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr) ==
+      static_cast<ssize_t>(datagram.size())) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(wait.count())) > 0) {
+      char buf[2048];
+      ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n > 0) got.assign(buf, static_cast<size_t>(n));
+    }
+  }
+  close(fd);
+  return got;
+}
+
+// The result code of an answer (little-endian at offset 2), or -1 for a short answer.
+long ResultOf(const std::string& answer) {
+  if (answer.size() < 6) return -1;
+  unsigned long v = 0;
+  for (int i = 5; i >= 2; --i) v = (v << 8) | static_cast<unsigned char>(answer[i]);
+  return static_cast<long>(v);
+}
+
+const char kGbkUser[] = "\xcd\xe6\xbc\xd2\xbc\xd7";  // "玩家甲"
+
+TEST_F(StubRun, LoginAnswersAGbkAccountByteForByteAndRecordsTheRequest) {
+  Start();
+  std::string answer = LoginExchange(login_port_, LoginRequest(kGbkUser, "mima123", "10.0.0.7"));
+  const std::string expected("\x03\x01"
+                             "\x00\x00\x00\x00"                  // success
+                             "\x00\x02OK"
+                             "\x00\x08" "C0DE0004"
+                             "\x63\x00\x00\x00"                  // 99: paid
+                             "\x00\x0c\xbd\x72",                 // 1924992000
+                             28);
+  EXPECT_EQ(answer, expected);
+
+  auto lines = RecordLines();
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string& line = lines[0];
+  EXPECT_TRUE(Has(line, "\"port\":" + std::to_string(login_port_) + ",\"role\":\"login\",\"method\":\"UDP\""))
+      << line;
+  EXPECT_TRUE(Has(line, "\"user\":\"\\u00cd\\u00e6\\u00bc\\u00d2\\u00bc\\u00d7\"")) << line;
+  EXPECT_TRUE(Has(line, "\"password\":\"mima123\",\"line_host\":\"10.0.0.7\",\"result\":0")) << line;
+  EXPECT_TRUE(Has(line, "\"host_id\":\"00163E0A0B0C\"")) << line;
+  // The raw datagram, header bytes escaped like any body.
+  EXPECT_TRUE(Has(line, "\"body_size\":56,\"body\":\"\\u0003\\u0001\\u0001\\u0000")) << line;
+  EXPECT_TRUE(Has(line, "\"status\":0,\"mode\":\"normal\"")) << line;
+}
+
+TEST_F(StubRun, LoginRefusesWrongPasswordsAndUnknownUsersButNotExpiredAccounts) {
+  Start();
+  EXPECT_EQ(ResultOf(LoginExchange(login_port_, LoginRequest("test01", "PASS01"))), 3);  // case counts
+  EXPECT_EQ(ResultOf(LoginExchange(login_port_, LoginRequest("test01", ""))), 3);
+  EXPECT_EQ(ResultOf(LoginExchange(login_port_, LoginRequest("nobody", "pass01"))), 2);
+  EXPECT_EQ(ResultOf(LoginExchange(login_port_, LoginRequest("", ""))), 2);
+  // The login code is no password.
+  EXPECT_EQ(ResultOf(LoginExchange(login_port_, LoginRequest("test02", "C0DE0002"))), 3);
+  std::string expired = LoginExchange(login_port_, LoginRequest("expired", "pass03"));
+  EXPECT_EQ(ResultOf(expired), 0);
+  EXPECT_TRUE(Has(expired, std::string("\x00\x08" "C0DE0003\x01\x00\x00\x00", 14)));
+  auto lines = RecordLines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_TRUE(Has(lines[2], "\"result\":2}")) << lines[2];
+}
+
+TEST_F(StubRun, MalformedLoginDatagramsGetNoAnswerAndAreRecorded) {
+  Start();
+  const auto quick = std::chrono::milliseconds(300);
+  std::string good = LoginRequest("test01", "pass01");
+  std::string wrong_command = good;
+  wrong_command[1] = 2;
+  std::string overlong = good;
+  overlong[15] = '\x7f';  // host id claims far more bytes than the datagram has
+  const std::string bad[] = {std::string(1, '\x03'), good.substr(0, 14), good.substr(0, 15),
+                             good.substr(0, good.size() - 1), good + "x", wrong_command, overlong};
+  for (const std::string& datagram : bad) {
+    EXPECT_EQ(LoginExchange(login_port_, datagram, quick), "") << datagram.size();
+  }
+  // The listener lives on after all of them.
+  EXPECT_EQ(ResultOf(LoginExchange(login_port_, good)), 0);
+  auto lines = RecordLines();
+  ASSERT_EQ(lines.size(), 8u);
+  for (size_t i = 0; i < 7; ++i) {
+    EXPECT_TRUE(Has(lines[i], "\"status\":-1,\"mode\":\"normal\",\"login\":null,\"error\":")) << lines[i];
+  }
+  EXPECT_TRUE(Has(lines[4], "\"error\":\"trailing bytes\"")) << lines[4];
+}
+
+TEST_F(StubRun, LoginFaultModesSilenceDelayOrFailTheAnswer) {
+  Start({"--fault", "login=drop"});
+  std::string request = LoginRequest("test01", "pass01");
+  EXPECT_EQ(LoginExchange(login_port_, request, std::chrono::milliseconds(500)), "");
+  Control("login", "500");
+  EXPECT_EQ(ResultOf(LoginExchange(login_port_, request)), 500);
+  Control("login", "slow:400");
+  auto start = Clock::now();
+  EXPECT_EQ(ResultOf(LoginExchange(login_port_, request)), 0);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(400));
+  Control("login", "cut");
+  std::string cut = LoginExchange(login_port_, request);
+  EXPECT_EQ(cut.size(), 14u);  // half of the 28-byte answer
+  // A page rule leaves the datagrams alone, and back to normal gives the real answer.
+  Control("/servers2.0.php", "drop");
+  Control("login", "normal");
+  EXPECT_EQ(ResultOf(LoginExchange(login_port_, request)), 0);
+
+  auto lines = RecordLines();
+  std::vector<std::string> login_lines;
+  for (const auto& l : lines) {
+    if (Has(l, "\"role\":\"login\"")) login_lines.push_back(l);
+  }
+  ASSERT_EQ(login_lines.size(), 5u);
+  EXPECT_TRUE(Has(login_lines[0], "\"status\":-1,\"mode\":\"drop\"")) << login_lines[0];
+  EXPECT_TRUE(Has(login_lines[1], "\"status\":500,\"mode\":\"500\"")) << login_lines[1];
+  EXPECT_TRUE(Has(login_lines[2], "\"mode\":\"slow:400\"")) << login_lines[2];
+}
+
+TEST_F(StubRun, ATakenLoginPortIsAnError) {
+  Start();
+  EXPECT_EQ(WaitExit(Spawn({"--list-port", "0", "--web-port", "0", "--login-port",
+                            std::to_string(login_port_)},
+                           false),
                      std::chrono::seconds(10)),
             1);
 }

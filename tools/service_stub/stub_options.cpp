@@ -26,9 +26,11 @@ const char* StubUsage() {
          "                      /accel_apps.php and /_control (default 8080; 0: any free port)\n"
          "  --web-port N        port of the pages, /accel_apps.php, /report_ip.php,\n"
          "                      /send_report.php and /vpn_auth.php (default 80; 0: any free port)\n"
+         "  --login-port N      UDP port of the login datagrams (default 8001; 0: any free port)\n"
          "  --record FILE       append one JSON line per request received to FILE\n"
          "  --pidfile FILE      write the process id to FILE, removed again on exit\n"
-         "  --fault PATH=MODE   answer PATH (or \"*\": every path) with MODE from the start;\n"
+         "  --fault PATH=MODE   answer PATH (\"login\": the login datagrams, \"*\": every path)\n"
+         "                      with MODE from the start;\n"
          "                      MODE is normal, 404, 500, slow:<ms>, cut or drop (repeatable)\n"
          "  --help              show this text\n"
          "Modes change at run time with POST /_control path=PATH&mode=MODE on the list port.\n"
@@ -54,6 +56,7 @@ bool ParseStubOptions(const std::vector<std::string>& args, const std::string& d
       continue;
     }
     bool known = name == "--data" || name == "--list-port" || name == "--web-port" ||
+                 name == "--login-port" ||
                  name == "--record" || name == "--pidfile" || name == "--fault";
     if (!known) {
       *error = "unknown option: " + args[i];
@@ -72,13 +75,14 @@ bool ParseStubOptions(const std::vector<std::string>& args, const std::string& d
         return false;
       }
       o.data_dir = value;
-    } else if (name == "--list-port" || name == "--web-port") {
+    } else if (name == "--list-port" || name == "--web-port" || name == "--login-port") {
       int port = 0;
       if (!ParsePort(value, &port)) {
         *error = "bad port for " + name + ": " + value;
         return false;
       }
-      (name == "--list-port" ? o.list_port : o.web_port) = port;
+      (name == "--list-port" ? o.list_port : name == "--web-port" ? o.web_port : o.login_port) =
+          port;
     } else if (name == "--record") {
       o.record_path = value;
     } else if (name == "--pidfile") {

@@ -13,6 +13,7 @@ struct StubOptions {
   std::string data_dir;  // defaults to the data directory shipped beside the sources
   int list_port = 8080;  // the service's list endpoints
   int web_port = 80;     // pages, reports and uploads (the client uses the default port)
+  int login_port = 8001; // UDP login datagrams, the port of the sample login servers
   std::string record_path;
   std::string pid_path;
   std::vector<std::pair<std::string, FaultMode>> faults;
