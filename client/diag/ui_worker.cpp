@@ -7,6 +7,7 @@
 #include <string>
 
 #include "client/account/config_store.h"
+#include "client/account/login_socket.h"
 #include "client/account/sync_socket.h"
 #include "client/diag/echo_request.h"
 #include "common/run_log.h"
@@ -38,6 +39,7 @@ BEGIN_THREAD_MESSAGE_MAP(CUiWorker)
 ON_THREAD_MESSAGE(WM_WORKER_TICK, &CUiWorker::OnTick)
 ON_THREAD_MESSAGE(WM_WORKER_PING, &CUiWorker::OnPing)
 ON_THREAD_MESSAGE(WM_WORKER_APPLY_ROUTES, &CUiWorker::OnApplyRoutes)
+ON_THREAD_MESSAGE(WM_WORKER_CONNECT, &CUiWorker::OnConnect)
 END_THREAD_MESSAGE_MAP(CUiWorker)
 
 CUiWorker::CUiWorker(CConfigStore* store) : m_store(store), m_routes(store) {}
@@ -118,4 +120,27 @@ void CUiWorker::OnPing(WPARAM lineId, LPARAM window) {
 
 void CUiWorker::OnApplyRoutes(WPARAM, LPARAM window) {
   m_routes.ApplyGameRoutes(reinterpret_cast<HWND>(window));
+}
+
+void CUiWorker::OnConnect(WPARAM lineId, LPARAM window) {
+  std::string lineHost = "127.0.0.1";
+  if (static_cast<int>(lineId) != -1) {
+    const ServerItem* line = m_store->m_lines.FindById(static_cast<int>(lineId));
+    if (!line) {
+      // No lines at all: there is nothing to connect to, and the connection must not be
+      // released.
+      Answer(window, WM_ACCOUNT_REJECTED, 1, 0);
+      return;
+    }
+    lineHost = line->host;
+  }
+  int result;
+  {
+    CLoginSocket login(m_store);
+    result = login.Login(m_store->m_accountUser, m_store->m_accountPassword, lineHost);
+  }
+  if (result == 0)
+    Answer(window, WM_ACCOUNT_VERIFIED, lineId, 0);
+  else
+    Answer(window, WM_ACCOUNT_REJECTED, static_cast<WPARAM>(result), 0);
 }

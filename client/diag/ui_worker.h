@@ -25,6 +25,7 @@ class CUiWorker : public CUiThread {
   void OnTick(WPARAM interfaceIndex, LPARAM window);
   void OnPing(WPARAM lineId, LPARAM window);
   void OnApplyRoutes(WPARAM, LPARAM window);
+  void OnConnect(WPARAM lineId, LPARAM window);
 
   CConfigStore* m_store;
   TrafficMeter m_traffic;
