@@ -97,6 +97,11 @@ class LoginSocketTest : public ::testing::Test {
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     dir_ = MakeOfflineProgramDir("login");
     ASSERT_FALSE(dir_.empty());
+    ASSERT_TRUE(WriteFileBytes(dir_ + "\\Cache\\groups.xml",
+                               "<?xml version=\"1.0\" encoding=\"GBK\"?>\r\n<Data><Group name=\"g\">"
+                               "<Server id=\"7\" name=\"a\" host=\"127.0.0.5\" credit=\"1\"/>"
+                               "<Server id=\"8\" name=\"b\" host=\"127.0.0.6\" credit=\"1\"/>"
+                               "</Group></Data>"));
     store_ = new CConfigStore(dir_ + "\\accelclient.exe");
     ASSERT_NE(store_->m_pWorker, nullptr);
     store_->m_accountUser = "\xD5\xC5\xC8\xFD";  // GBK "张三"
@@ -163,6 +168,22 @@ TEST_F(LoginSocketTest, SuccessStoresTheAccountAndAnswersWithTheJobsWParam) {
   EXPECT_TRUE(std::regex_match(hostId, std::regex("([0-9A-F]{12})?"))) << hostId;
   EXPECT_EQ(r.substr(17 + idLength),
             Str("\xD5\xC5\xC8\xFD") + Str("Secret9") + Str("127.0.0.1"));
+}
+
+TEST_F(LoginSocketTest, LineJobSendsTheLinesHostAndAnswersWithTheLineId) {
+  CUdpResponder server("\x01\x02" + Le32(0) + Str("") + Str("LC-8") + Le32(1) + Le32(0));
+  store_->m_loginServers.assign(1, CLoginSvr("127.0.0.1", static_cast<uint16_t>(server.Port())));
+  RunJob(8, 5000);
+
+  ASSERT_EQ(answers_.size(), 1u);
+  EXPECT_EQ(answers_[0].message, static_cast<UINT>(WM_ACCOUNT_VERIFIED));
+  EXPECT_EQ(answers_[0].wParam, 8u);
+  EXPECT_EQ(store_->m_accountKind, "免费积分用户");
+  std::vector<std::string> got = server.Requests();
+  ASSERT_EQ(got.size(), 1u);
+  const std::string tail = Str("127.0.0.6");
+  ASSERT_GE(got[0].size(), tail.size());
+  EXPECT_EQ(got[0].substr(got[0].size() - tail.size()), tail);
 }
 
 TEST_F(LoginSocketTest, ServerErrorCodeIsAnsweredAndLoggedAndTheAccountStays) {
