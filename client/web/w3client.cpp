@@ -63,6 +63,18 @@ bool W3Client::Fail(const char* text) {
   return false;
 }
 
+bool W3Client::RunRequest(const std::function<void()>& send) {
+  try {
+    send();
+    m_failure = "";
+    return true;
+  } catch (const W3Failure& f) {
+    return Fail(f.text);
+  } catch (...) {
+    return Fail("unknown exception...");
+  }
+}
+
 bool W3Client::OpenServer(const char* server, int port, const char* user, const char* password,
                           int scheme, const char* agent) {
   try {
@@ -169,17 +181,11 @@ void W3Client::SetCookies(const char* path) {
 }
 
 bool W3Client::Get(const char* path, const char* referrer) {
-  try {
+  return RunRequest([&] {
     OpenRequest("GET", path, referrer, INTERNET_FLAG_NO_CACHE_WRITE);
     SetCookies(path);
     if (!HttpSendRequestA(m_hRequest, NULL, 0, NULL, 0)) throw W3Failure{"request failed..."};
-    m_failure = "";
-    return true;
-  } catch (const W3Failure& f) {
-    return Fail(f.text);
-  } catch (...) {
-    return Fail("unknown exception...");
-  }
+  });
 }
 
 const DWORD kPostFlags =
@@ -187,7 +193,7 @@ const DWORD kPostFlags =
 static_assert(kPostFlags == 0x4400040, "flags of both POSTs");
 
 bool W3Client::PostForm(const char* path, const char* referrer) {
-  try {
+  return RunRequest([&] {
     OpenRequest("POST", path, referrer, kPostFlags);
     SetCookies(path);
     std::string body = w3::FormBody(m_fields);
@@ -197,17 +203,11 @@ bool W3Client::PostForm(const char* path, const char* referrer) {
         GetLastError() != ERROR_HTTP_REDIRECT_NEEDS_CONFIRMATION) {
       throw W3Failure{"request failed..."};
     }
-    m_failure = "";
-    return true;
-  } catch (const W3Failure& f) {
-    return Fail(f.text);
-  } catch (...) {
-    return Fail("unknown exception...");
-  }
+  });
 }
 
 bool W3Client::PostMultipart(const char* path, const char* referrer) {
-  try {
+  return RunRequest([&] {
     OpenRequest("POST", path, referrer, kPostFlags);
     AddHeader(m_hRequest,
               "Content-Type: multipart/form-data; boundary=--MULTI-PARTS-FORM-DATA-BOUNDARY\r\n",
@@ -229,13 +229,7 @@ bool W3Client::PostMultipart(const char* path, const char* referrer) {
         written != body.size())
       throw W3Failure{"request failed"};
     if (!HttpEndRequestA(m_hRequest, NULL, HSR_INITIATE, 0)) throw W3Failure{"request failed"};
-    m_failure = "";
-    return true;
-  } catch (const W3Failure& f) {
-    return Fail(f.text);
-  } catch (...) {
-    return Fail("unknown exception...");
-  }
+  });
 }
 
 bool W3Client::Request(const char* path, int kind, const char* referrer) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,8 @@ class W3Client {
   void CloseRequest();
   void CloseServer();
   bool Fail(const char* text);
+  // Runs one request's steps; a failure raised inside becomes a false result.
+  bool RunRequest(const std::function<void()>& send);
 
   HINTERNET m_hInternet;
   HINTERNET m_hConnection;
