@@ -1,0 +1,154 @@
+#include "collector/ip_collector.h"
+
+#include <vector>
+
+#include "collector/url_fetch.h"
+#include "common/xml_doc.h"
+
+namespace {
+
+const char kDefaultClientHost[] = "client.velavpn.example";
+const char kSharedMappingName[] = "TidewireShare";
+
+// The library's one notification buffer: a receiver copies the text while it handles
+// the message.
+char g_noticeBuffer[kNoticeBufferSize];
+
+class CSharedAddressOf : public ISharedAddress {
+ public:
+  explicit CSharedAddressOf(IpCollector* collector) : m_collector(collector) {}
+  bool Read(uint32_t* netOrderAddr) override { return m_collector->ReadSharedAddress(netOrderAddr); }
+
+ private:
+  IpCollector* m_collector;
+};
+
+}  // namespace
+
+bool IsCollectorHostName(const std::string& host) {
+  if (host.empty() || host.size() > 253) return false;
+  for (char c : host) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '.' || c == '-' || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+CollectorSite LocateCollectorSite() {
+  CollectorSite site;
+  // The program's file, not the library's: the list lives in the client's cache.
+  char path[500];
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  // A path that filled the buffer was cut (and XP leaves it unterminated).
+  if (n == 0 || n >= sizeof path) {
+    site.programDir = ".\\";
+  } else {
+    std::string file(path, n);
+    size_t slash = file.rfind('\\');
+    site.programDir = slash == std::string::npos ? ".\\" : file.substr(0, slash + 1);
+  }
+  site.clientHost = kDefaultClientHost;
+  char host[256];
+  std::string ini = site.programDir + "service.ini";
+  DWORD len = GetPrivateProfileStringA("Service", "ClientHost", "", host, sizeof host, ini.c_str());
+  // A value that filled the buffer was cut: refuse it rather than use part of a name.
+  if (len > 0 && len < sizeof host - 1 && IsCollectorHostName(std::string(host, len)))
+    site.clientHost.assign(host, len);
+  return site;
+}
+
+IpCollector::IpCollector() : m_snapshots(&m_systemSnapshots), m_sleep(&m_systemSleep) {
+  // Kept loaded for the life of the process, as the snapshots need it on every pass.
+  LoadLibraryA("iphlpapi.dll");
+}
+
+IpCollector::~IpCollector() {
+  if (m_sharedView) UnmapViewOfFile(m_sharedView);
+  if (m_sharedMapping) CloseHandle(m_sharedMapping);
+}
+
+void IpCollector::SetSite(const CollectorSite& site) {
+  m_site = site;
+  m_siteKnown = true;
+}
+
+void IpCollector::SetSeams(ISnapshots* snapshots, ITickSleep* sleep) {
+  m_snapshots = snapshots ? snapshots : &m_systemSnapshots;
+  m_sleep = sleep ? sleep : &m_systemSleep;
+}
+
+void IpCollector::EnsureSite() {
+  if (m_siteKnown) return;
+  m_site = LocateCollectorSite();
+  m_siteKnown = true;
+}
+
+void IpCollector::RunWorker(HWND notify) {
+  m_notify = notify;
+  LoadGameList();
+  CollectorSchedule schedule;
+  for (;;) {
+    if (schedule.PassDue()) schedule.PassDone(ScanAndReport());
+    if (!m_sleep->Sleep(1000)) return;
+    schedule.Tick();
+  }
+}
+
+bool IpCollector::LoadGameList() {
+  EnsureSite();
+  std::string path = m_site.programDir + "cache\\apps.xml";
+  // Its outcome does not matter here: a failed download leaves the earlier run's copy.
+  FetchListFile("http://" + m_site.clientHost + "/accel_apps.php", path);
+  CXmlDoc doc;
+  if (!doc.LoadFile(path)) return false;
+  return ReadGameList(doc, &m_games);
+}
+
+uint32_t IpCollector::ScanAndReport() {
+  EnsureSite();
+  m_processes.clear();
+  m_connections.clear();
+  std::vector<TcpRow> rows;
+  m_snapshots->TcpRows(&rows);
+  FillConnectionTable(rows.data(), rows.size(), &m_connections);
+  std::vector<ProcessRecord> records;
+  m_snapshots->Processes(&records, kMaxProcessRecords);
+  FillProcessTable(records, &m_processes);
+
+  CSharedAddressOf shared(this);
+  ReportPlan plan = PlanReport(m_connections, m_processes, m_games, &shared);
+  if (plan.addresses.empty()) return 0;
+  for (const std::string& notice : plan.notices) Notify(notice);
+  std::string url = "http://" + m_site.clientHost + "/report_ip.php?" + plan.query;
+  Notify(UrlNotice(url));
+  // Marked only once the service has the report: after a failed request (service down,
+  // an error answer) the same addresses go into the next pass's report.
+  if (!RequestReport(url)) return 0;
+  return MarkReported(plan);
+}
+
+bool IpCollector::ReadSharedAddress(uint32_t* netOrderAddr) {
+  if (!m_sharedView) {
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, kSharedMappingName);
+    if (!mapping) return false;
+    const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 256);
+    if (!view) {
+      CloseHandle(mapping);
+      return false;
+    }
+    m_sharedMapping = mapping;
+    m_sharedView = view;
+  }
+  // The publisher may change the word at any time: one aligned 32-bit read per check.
+  uint32_t word = *static_cast<const volatile uint32_t*>(m_sharedView);
+  if (word == 0) return false;
+  *netOrderAddr = word;
+  return true;
+}
+
+void IpCollector::Notify(const std::string& text) {
+  if (!m_notify) return;
+  CopyNotice(text, g_noticeBuffer, sizeof g_noticeBuffer);
+  PostMessageA(m_notify, WM_COLLECTOR_TEXT, 0, reinterpret_cast<LPARAM>(g_noticeBuffer));
+}

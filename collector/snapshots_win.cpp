@@ -1,0 +1,65 @@
+#include "collector/snapshots.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <tlhelp32.h>
+
+#include <cstddef>
+#include <memory>
+
+static_assert(sizeof(MIB_TCPROW_OWNER_PID) == sizeof(TcpRow), "the system's row layout");
+#ifndef _WIN64
+static_assert(sizeof(PROCESSENTRY32) == 296, "the 32-bit process record");
+#endif
+
+bool CSystemSnapshots::TcpRows(std::vector<TcpRow>* rows) {
+  rows->clear();
+  DWORD size = 0;
+  if (GetExtendedTcpTable(nullptr, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0) !=
+      ERROR_INSUFFICIENT_BUFFER)
+    return false;
+  if (size < sizeof(DWORD)) return false;
+  // One allocation, sized by the first call. A table that grew in between fails the second
+  // call; the next pass takes a new look.
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+  if (!buffer) return false;
+  if (GetExtendedTcpTable(buffer.get(), &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0) !=
+      NO_ERROR)
+    return false;
+  const MIB_TCPTABLE_OWNER_PID* table =
+      reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.get());
+  // The row count must fit the bytes the system said it wrote.
+  size_t room = (size - offsetof(MIB_TCPTABLE_OWNER_PID, table)) / sizeof(MIB_TCPROW_OWNER_PID);
+  size_t count = table->dwNumEntries < room ? table->dwNumEntries : room;
+  rows->resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const MIB_TCPROW_OWNER_PID& r = table->table[i];
+    (*rows)[i] = TcpRow{r.dwState, r.dwLocalAddr, r.dwLocalPort,
+                        r.dwRemoteAddr, r.dwRemotePort, r.dwOwningPid};
+  }
+  return true;
+}
+
+bool CSystemSnapshots::Processes(std::vector<ProcessRecord>* records, size_t limit) {
+  records->clear();
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 pe;
+  pe.dwSize = sizeof pe;
+  for (BOOL more = Process32First(snap, &pe); more && records->size() < limit;
+       more = Process32Next(snap, &pe)) {
+    ProcessRecord rec;
+    rec.pid = pe.th32ProcessID;
+    pe.szExeFile[sizeof pe.szExeFile - 1] = '\0';
+    rec.exeFile = pe.szExeFile;
+    records->push_back(rec);
+  }
+  CloseHandle(snap);
+  return true;
+}
+
+bool CSystemSleep::Sleep(DWORD ms) {
+  ::Sleep(ms);
+  return true;
+}
