@@ -9,6 +9,11 @@ class ICommandRunner {
   virtual ~ICommandRunner() {}
   // WinExec semantics: a result above 31 means the program was started.
   virtual UINT Run(const char* commandLine, UINT showCommand) = 0;
+  // The same with the program's own current directory (games load their data relative to
+  // it); a null directory keeps the caller's.
+  virtual UINT RunIn(const char* commandLine, const char* directory, UINT showCommand) {
+    return Run(commandLine, showCommand);
+  }
 };
 
 // The process-wide runner: the real one unless a test has put its own in place.

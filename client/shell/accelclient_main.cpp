@@ -4,18 +4,24 @@
 #include <windows.h>
 
 #include "client/account/config_store.h"
+#include "client/diag/ui_worker.h"
+#include "client/shell/ui_demo_app.h"
 #include "common/run_log.h"
 
 namespace {
 
 // Same translation unit, so this order holds: the store sets the log path that the size
-// check then inspects.
-CConfigStore& g_configAtStart = ConfigStore();
+// check then inspects. The store starts the background worker as its last step.
+CConfigStore& g_configAtStart = ConfigStore(&StartUiWorker);
 CRunLog g_runLog;
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   (void)g_configAtStart;
-  return 0;
+  CUiDemoApp app;
+  int code = 0;
+  if (app.InitInstance()) code = app.Run();
+  app.ExitInstance();
+  return code;
 }

@@ -1,0 +1,340 @@
+#include "client/accel/acc_main_dlg.h"
+
+#include <winsock2.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "client/accel/select_line_dlg.h"
+#include "client/account/config_store.h"
+#include "client/diag/ui_worker_messages.h"
+#include "client/shell/resource.h"
+#include "client/ui/message_box.h"
+#include "client/web/skin_html_view.h"
+#include "common/command_runner.h"
+
+BEGIN_DIALOG_MESSAGE_MAP(CAccMainDlg)
+ON_DIALOG_COMMAND(IDC_ACC_CONNECT, &CAccMainDlg::OnConnect)
+ON_DIALOG_COMMAND(IDC_ACC_DISCONNECT, &CAccMainDlg::OnDisconnect)
+ON_DIALOG_COMMAND(IDC_ACC_SELECT_LINE, &CAccMainDlg::OnSelectLine)
+ON_DIALOG_MESSAGE(WM_TUNNEL_CONNECTED, &CAccMainDlg::OnTunnelConnected)
+ON_DIALOG_MESSAGE(WM_TUNNEL_ERROR, &CAccMainDlg::OnTunnelError)
+ON_DIALOG_MESSAGE(WM_TUNNEL_DISCONNECTED, &CAccMainDlg::OnTunnelDisconnected)
+ON_DIALOG_MESSAGE(WM_TUNNEL_DIALING, &CAccMainDlg::OnTunnelDialing)
+ON_DIALOG_MESSAGE(WM_TUNNEL_CLOSING, &CAccMainDlg::OnTunnelClosing)
+ON_DIALOG_MESSAGE(WM_TUNNEL_STATUS, &CAccMainDlg::OnTunnelStatus)
+ON_DIALOG_MESSAGE(WM_ACCOUNT_VERIFIED, &CAccMainDlg::OnAccountVerified)
+ON_DIALOG_MESSAGE(WM_ACCOUNT_REJECTED, &CAccMainDlg::OnAccountRejected)
+ON_DIALOG_MESSAGE(WM_TRAFFIC_TEXT, &CAccMainDlg::OnTrafficText)
+ON_DIALOG_MESSAGE(WM_SHOW_ACCOUNT, &CAccMainDlg::OnShowAccount)
+ON_DIALOG_MESSAGE(WM_UI_DIALING, &CAccMainDlg::OnUiDialing)
+ON_DIALOG_MESSAGE(WM_UI_CONNECTED, &CAccMainDlg::OnUiConnected)
+ON_DIALOG_MESSAGE(WM_UI_DISCONNECTED, &CAccMainDlg::OnUiIdle)
+ON_DIALOG_MESSAGE(WM_UI_FAILED, &CAccMainDlg::OnUiIdle)
+ON_DIALOG_MESSAGE(WM_TIMER, &CAccMainDlg::OnTimer)
+END_DIALOG_MESSAGE_MAP(CAccMainDlg)
+
+namespace {
+
+const UINT_PTR kTickTimer = 1;
+
+const char* TextOf(LPARAM lParam) { return reinterpret_cast<const char*>(lParam); }
+
+template <typename T>
+T Bind(HMODULE module, const char* name) {
+  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The folder of the program a command line starts, found the way CreateProcess reads an
+// unquoted path with blanks: the shortest prefix ending at a blank that names a file.
+std::string ProgramFolder(const std::string& command) {
+  std::string program;
+  if (!command.empty() && command[0] == '"') {
+    size_t end = command.find('"', 1);
+    program = command.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+  } else {
+    size_t blank = 0;
+    program = command;
+    while ((blank = command.find(' ', blank)) != std::string::npos) {
+      std::string candidate = command.substr(0, blank);
+      DWORD attributes = GetFileAttributesA(candidate.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        program = candidate;
+        break;
+      }
+      ++blank;
+    }
+  }
+  size_t slash = program.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : program.substr(0, slash);
+}
+
+}  // namespace
+
+const char* CAccMainDlg::TunnelModuleName(DWORD major, DWORD minor) {
+  return (major == 6 && minor == 1) ? "\\tunnel_w7.dll" : "\\tunnel_xp.dll";
+}
+
+CAccMainDlg::CAccMainDlg()
+    : CDialogBase(IDD_ACC_MAIN), m_pView(nullptr), m_hModule(nullptr), m_pfnInit(nullptr),
+      m_pfnUninit(nullptr), m_pfnStart(nullptr), m_pfnClose(nullptr), m_pfnTimer(nullptr),
+      m_pfnGetIp(nullptr), m_dialLine(-1) {
+  CConfigStore& store = ConfigStore();
+  std::string path = std::string(store.ProgramDir()) +
+                     TunnelModuleName(store.m_osVersion.dwMajorVersion,
+                                      store.m_osVersion.dwMinorVersion);
+  m_hModule = LoadLibraryA(path.c_str());
+  if (m_hModule) {
+    m_pfnInit = Bind<PFN_InitCoreApi>(m_hModule, "InitCoreApi");
+    m_pfnUninit = Bind<PFN_UninitCoreApi>(m_hModule, "UninitCoreApi");
+    m_pfnStart = Bind<PFN_StartConnect>(m_hModule, "StartConnect");
+    m_pfnClose = Bind<PFN_CloseConnect>(m_hModule, "CloseConnect");
+    m_pfnTimer = Bind<PFN_TimerNotification>(m_hModule, "TimerNotification");
+    m_pfnGetIp = Bind<PFN_GetConnectionIp>(m_hModule, "GetConnectionIp");
+    // A module that lacks any entry is not the module this client talks to.
+    if (!m_pfnInit || !m_pfnUninit || !m_pfnStart || !m_pfnClose || !m_pfnTimer || !m_pfnGetIp) {
+      FreeLibrary(m_hModule);
+      m_hModule = nullptr;
+    }
+  }
+  if (!m_hModule) AccelMessageBox(nullptr, "无法加载必须的库文件！", "严重错误", MB_ICONERROR);
+  m_pView = new CSkinHtmlView;
+}
+
+CAccMainDlg::~CAccMainDlg() {
+  // Normally gone with the window; a page never created still owns its view and module.
+  OnDestroy();
+}
+
+BOOL CAccMainDlg::OnInitDialog() {
+  CConfigStore& store = ConfigStore();
+  if (m_hModule) m_pfnInit(m_hWnd);
+  m_pView->CreateOverControl(IDC_ACC_WEB, m_hWnd);
+  m_pView->ShowWindow(SW_SHOW);
+  std::string start = store.ClientPageUrl("/new_index.php");
+  SetIdentityCookie(start, "uid", store.m_accountUser);
+  SetIdentityCookie(start, "app", std::to_string(store.m_modeApp));
+  m_pView->OpenUrl(start);
+  FillGameList();
+  PostToSelf(WM_SHOW_ACCOUNT, 0, 0);
+  SetTimer(kTickTimer, 1000);
+  return TRUE;
+}
+
+void CAccMainDlg::OnDestroy() {
+  if (m_hWnd) KillTimer(kTickTimer);
+  if (m_hModule) {
+    m_pfnUninit();
+    FreeLibrary(m_hModule);
+    m_hModule = nullptr;
+  }
+  delete m_pView;
+  m_pView = nullptr;
+}
+
+void CAccMainDlg::FillGameList() {
+  const CConfigStore& store = ConfigStore();
+  HWND list = Item(IDC_ACC_GAME_LIST);
+  SendMessageA(list, CB_RESETCONTENT, 0, 0);
+  int current = 0;
+  for (size_t i = 0; i < store.m_games.size(); ++i) {
+    SendMessageA(list, CB_ADDSTRING, 0,
+                 reinterpret_cast<LPARAM>(store.m_games[i].m_name.c_str()));
+    if (store.m_games[i].m_id == store.m_modeApp) current = static_cast<int>(i);
+  }
+  SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(current), 0);
+}
+
+void CAccMainDlg::ShowSelectedLine() {
+  const CConfigStore& store = ConfigStore();
+  if (store.m_selectedLine < 0) return;
+  const ServerItem* line = store.m_lines.FindById(store.m_selectedLine);
+  if (line) SetItemText(IDC_ACC_LINE_NAME, line->name + " " + line->group);
+}
+
+void CAccMainDlg::OnConnect() {
+  CConfigStore& store = ConfigStore();
+  LRESULT selection = SendMessageA(Item(IDC_ACC_GAME_LIST), CB_GETCURSEL, 0, 0);
+  if (selection == CB_ERR || static_cast<size_t>(selection) >= store.m_games.size()) {
+    AccelMessageBox(m_hWnd, "请先选择游戏模式！", "错误", MB_ICONERROR);
+    return;
+  }
+  store.m_modeApp = store.m_games[static_cast<size_t>(selection)].m_id;
+  if (store.m_selectedLine < 0) {
+    AccelMessageBox(m_hWnd, "请先选择加速线路！", "错误", MB_ICONERROR);
+    return;
+  }
+  // One check at a time: a second click would queue a second check whose late answer
+  // overwrites the state of the first acceleration.
+  if (!store.PostToWorker(WM_WORKER_CONNECT, static_cast<WPARAM>(store.m_selectedLine),
+                          reinterpret_cast<LPARAM>(m_hWnd))) {
+    return;
+  }
+  EnableItem(IDC_ACC_CONNECT, false);
+  EnableItem(IDC_ACC_SELECT_LINE, false);
+}
+
+void CAccMainDlg::OnDisconnect() {
+  if (m_hModule) m_pfnClose();
+}
+
+void CAccMainDlg::OnSelectLine() {
+  CSelectLineDlg dialog;
+  if (dialog.DoModal(m_hWnd) == IDOK) ShowSelectedLine();
+}
+
+void CAccMainDlg::OpenErrorPage(int errNo, int code) {
+  const CConfigStore& store = ConfigStore();
+  const ServerItem* line = store.m_lines.FindById(store.m_selectedLine);
+  std::string url = store.m_errorUrl + "?username=" + store.m_accountUser +
+                    "&errno=" + std::to_string(errNo) + "&code=" + std::to_string(code) +
+                    "&server=" + (line ? line->host : std::string());
+  m_pView->OpenUrl(url);
+}
+
+LRESULT CAccMainDlg::OnTunnelConnected(WPARAM wParam, LPARAM lParam) {
+  CConfigStore& store = ConfigStore();
+  SetStatus(TextOf(lParam));
+  in_addr addr;
+  addr.s_addr = m_hModule ? static_cast<u_long>(m_pfnGetIp()) : 0;
+  // Before the route job is posted: the worker finds the tunnel's route by this address.
+  store.m_tunnelIp = inet_ntoa(addr);
+  PostToSelf(WM_UI_CONNECTED, wParam, lParam);
+  store.PostToWorker(WM_WORKER_APPLY_ROUTES, 0, reinterpret_cast<LPARAM>(m_hWnd));
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnTunnelError(WPARAM wParam, LPARAM lParam) {
+  SetStatus(TextOf(lParam));
+  OpenErrorPage(999, static_cast<int>(wParam));
+  PostToSelf(WM_UI_FAILED, wParam, lParam);
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnTunnelDisconnected(WPARAM wParam, LPARAM lParam) {
+  if (wParam == 1 && lParam == 1) {
+    SetStatus("加速连接中断！");
+    OpenErrorPage(1000, static_cast<int>(wParam));
+  } else {
+    SetStatus("加速连接已经断开");
+  }
+  PostToSelf(WM_UI_DISCONNECTED, wParam, lParam);
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnTunnelDialing(WPARAM wParam, LPARAM lParam) {
+  PostToSelf(WM_UI_DIALING, wParam, lParam);
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnTunnelClosing(WPARAM, LPARAM) {
+  SetStatus("正在断开加速连接...");
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnTunnelStatus(WPARAM, LPARAM lParam) {
+  SetStatus(TextOf(lParam));
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnAccountVerified(WPARAM lineId, LPARAM) {
+  CConfigStore& store = ConfigStore();
+  // The line that was checked, even if the selection has moved since.
+  m_dialLine = static_cast<int>(lineId);
+  const ServerItem* line = store.m_lines.FindById(m_dialLine);
+  SetStatus("帐号验证成功，正在连接加速服务器...");
+  if (!m_hModule || !line) {
+    SetIdle();  // nothing will dial: leave the page usable
+    return 0;
+  }
+  m_pfnStart(line->host.c_str(), line->name.c_str(), "", store.m_accountUser.c_str(),
+             store.m_loginCode.c_str(), 0);
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnAccountRejected(WPARAM result, LPARAM code) {
+  OpenErrorPage(static_cast<int>(result), static_cast<int>(code));
+  EnableItem(IDC_ACC_CONNECT, true);
+  EnableItem(IDC_ACC_SELECT_LINE, true);
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnTrafficText(WPARAM wParam, LPARAM lParam) {
+  if (wParam == 0 && lParam) SetItemText(IDC_ACC_SPEED, TextOf(lParam));
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnShowAccount(WPARAM, LPARAM) {
+  const CConfigStore& store = ConfigStore();
+  EnableItem(IDC_ACC_CONNECT, true);
+  EnableItem(IDC_ACC_DISCONNECT, false);
+  SetItemText(IDC_ACC_USER, store.m_accountUser);
+  SetItemText(IDC_ACC_KIND, store.m_accountKind);
+  SetItemText(IDC_ACC_EXPIRY, store.m_expiry);
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnUiDialing(WPARAM, LPARAM) {
+  CConfigStore& store = ConfigStore();
+  EnableItem(IDC_ACC_CONNECT, false);
+  EnableItem(IDC_ACC_DISCONNECT, false);
+  const ServerItem* line = store.m_lines.FindById(m_dialLine >= 0 ? m_dialLine : store.m_selectedLine);
+  if (line) store.m_connSrv = line->id;
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnUiConnected(WPARAM, LPARAM) {
+  const CConfigStore& store = ConfigStore();
+  EnableItem(IDC_ACC_CONNECT, false);
+  EnableItem(IDC_ACC_DISCONNECT, true);
+  EnableItem(IDC_ACC_GAME_LIST, false);
+  m_pView->OpenUrl(store.ClientPageUrl("/new_index.php"));
+  SetStatus("加速连接成功");
+  OfferGameLaunch();
+  return 0;
+}
+
+void CAccMainDlg::OfferGameLaunch() {
+  const CAppItem* game = ConfigStore().FindGame(ConfigStore().m_modeApp);
+  if (!game || game->m_regKey.empty()) return;
+  HKEY key;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, game->m_regKey.c_str(), &key) != ERROR_SUCCESS) return;
+  char command[1024] = "";
+  DWORD type = 0;
+  DWORD size = sizeof command - 1;  // room for the terminator the value may lack
+  LONG result = RegQueryValueExA(key, game->m_regValue.c_str(), nullptr, &type,
+                                 reinterpret_cast<BYTE*>(command), &size);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return;
+  command[size < sizeof command ? size : sizeof command - 1] = '\0';
+  if (std::strlen(command) <= 4) return;
+
+  char question[1200];
+  std::snprintf(question, sizeof question, "需要现在启动 %s 吗？", game->m_name.c_str());
+  if (AccelMessageBox(m_hWnd, question, "启动游戏", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
+  std::string folder = ProgramFolder(command);
+  CommandRunner().RunIn(command, folder.empty() ? nullptr : folder.c_str(), SW_SHOW);
+}
+
+void CAccMainDlg::SetIdle() {
+  EnableItem(IDC_ACC_CONNECT, true);
+  EnableItem(IDC_ACC_DISCONNECT, false);
+  EnableItem(IDC_ACC_GAME_LIST, true);
+  EnableItem(IDC_ACC_SELECT_LINE, true);
+}
+
+LRESULT CAccMainDlg::OnUiIdle(WPARAM, LPARAM) {
+  SetIdle();
+  m_dialLine = -1;
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnTimer(WPARAM id, LPARAM) {
+  if (id != kTickTimer) return 0;
+  CConfigStore& store = ConfigStore();
+  if (m_hModule) m_pfnTimer();
+  store.PostToWorker(WM_WORKER_TICK, store.m_directRoute.dwForwardIfIndex,
+                     reinterpret_cast<LPARAM>(m_hWnd));
+  return 0;
+}

@@ -1,0 +1,86 @@
+#include "client/shell/ui_demo_app.h"
+
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <string>
+
+#include "client/account/config_store.h"
+#include "client/account/login_dialog.h"
+#include "client/shell/main_frame.h"
+#include "client/shell/resource.h"
+#include "client/ui/dialog_base.h"
+#include "client/ui/message_box.h"
+
+namespace {
+
+typedef void(WINAPI* PFN_DllStartWorker)(HWND notifyWindow);
+
+// Libraries of the program directory that stay loaded until the process ends.
+HMODULE LoadFromProgramDir(const char* name) {
+  std::string path = std::string(ConfigStore().ProgramDir()) + "\\" + name;
+  return LoadLibraryA(path.c_str());
+}
+
+}  // namespace
+
+CUiDemoApp::CUiDemoApp() : m_oleStarted(false) {}
+
+CUiDemoApp::~CUiDemoApp() {}
+
+BOOL CUiDemoApp::InitInstance() {
+  INITCOMMONCONTROLSEX controls;
+  controls.dwSize = sizeof controls;
+  controls.dwICC = 0xFF;
+  InitCommonControlsEx(&controls);
+
+  if (FAILED(OleInitialize(nullptr))) {
+    char text[256] = "";
+    LoadStringA(ResourceInstance(), IDS_OLE_INIT_FAILED, text, sizeof text);
+    AccelMessageBox(nullptr, text, nullptr, MB_ICONERROR);
+    return FALSE;
+  }
+  m_oleStarted = true;
+  // The web views host their control themselves; the settings live in user.ini, so the
+  // registry key "VelaVPN" of the framework holds nothing of ours.
+
+  CConfigStore& store = ConfigStore();
+  store.LoadSettings();
+
+  if (HMODULE collector = LoadFromProgramDir("IpCollect.dll")) {
+    PFN_DllStartWorker start = reinterpret_cast<PFN_DllStartWorker>(
+        reinterpret_cast<void*>(GetProcAddress(collector, "DllStartWorker")));
+    if (start) start(nullptr);
+  }
+  // Loaded for its own start-up only; nothing in it is called, and it is never freed.
+  LoadFromProgramDir("HostProbe.dll");
+
+  CLoginDialog login;
+  if (login.DoModal(nullptr) != IDOK) return FALSE;
+
+  m_pMainWnd.reset(new CMainFrame);
+  if (!m_pMainWnd->Create()) {
+    m_pMainWnd.reset();
+    return FALSE;
+  }
+  ShowWindow(m_pMainWnd->GetSafeHwnd(), SW_SHOW);
+  UpdateWindow(m_pMainWnd->GetSafeHwnd());
+  return TRUE;
+}
+
+int CUiDemoApp::Run() {
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    HWND page = m_pMainWnd ? m_pMainWnd->ActivePage() : nullptr;
+    if (page && IsDialogMessageA(page, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
+
+int CUiDemoApp::ExitInstance() {
+  m_pMainWnd.reset();
+  if (m_oleStarted) OleUninitialize();
+  return 0;
+}
