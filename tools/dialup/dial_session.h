@@ -7,6 +7,10 @@
 //   ACCEL_DIALUP_FAIL      an error code to fail with: 756 is returned by the dial call
 //                          itself, 691 comes at the authentication state, any other code at
 //                          the connect-device state
+//   ACCEL_DIALUP_NEVER_UP  not 0: the dial stops at the connect-device state and stays there,
+//                          without an error, until it is hung up (a server that never answers)
+//   ACCEL_DIALUP_DROP_MS   a connection drops this many milliseconds after it came up (the
+//                          link goes dead: disconnected with error 629); 0 or unset: never
 #pragma once
 
 #include <windows.h>

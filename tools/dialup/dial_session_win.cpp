@@ -26,6 +26,8 @@ struct DialJob {
   std::string host;
   DWORD pauseMs;
   DWORD forced;
+  DWORD dropMs;
+  bool neverUp;
   bool alreadyConnected;
   bool notifying;  // a type-2 notifier answering 0 asks for no more notifications
 };
@@ -81,7 +83,13 @@ bool Fail(uint32_t id, RASCONNSTATE state, DWORD error) {
   return true;
 }
 
-bool Connect(uint32_t id) {
+bool StillDialing(uint32_t id) {
+  CSharedState st;
+  const ConnRecord* r = st.Locked() ? st.Find(id) : nullptr;
+  return r && r->status == kConnDialing;
+}
+
+bool Connect(uint32_t id, DWORD dropMs) {
   CSharedState st;
   ConnRecord* r = st.Locked() ? st.Find(id) : nullptr;
   if (!r || r->status != kConnDialing) return false;
@@ -89,6 +97,8 @@ bool Connect(uint32_t id) {
   CopyCut(r->serverIp, sizeof r->serverIp, kServerIp);
   r->status = kConnConnected;
   r->rasState = RASCS_Connected;
+  // The drop is noticed by whoever looks next, in any process, as a dead line is.
+  r->dropDeadline = dropMs ? NowFileTime() + static_cast<uint64_t>(dropMs) * 10000 : 0;
   st.Save();
   return true;
 }
@@ -117,6 +127,13 @@ DWORD Walk(DialJob* job) {
   // Reaching the server: its name, then the stand-in that plays it.
   AuthResult auth = kAuthDenied;
   if (job->host.empty()) return FailAt(job, RASCS_ConnectDevice, kResolveError);
+  if (job->neverUp) {
+    // A server that never answers: the dial sits at this state until it is hung up.
+    if (!Advance(job->id, RASCS_ConnectDevice)) return ERROR_USER_DISCONNECTION;
+    Notify(job, RASCS_ConnectDevice, 0);
+    while (StillDialing(job->id)) Sleep(50);
+    return ERROR_USER_DISCONNECTION;
+  }
   if (job->forced && job->forced != ERROR_AUTHENTICATION_FAILURE) {
     return FailAt(job, RASCS_ConnectDevice, job->forced);
   }
@@ -135,7 +152,7 @@ DWORD Walk(DialJob* job) {
       !Step(job, RASCS_AuthProject) || !Step(job, RASCS_Authenticated)) {
     return ERROR_USER_DISCONNECTION;
   }
-  if (!Connect(job->id)) return ERROR_USER_DISCONNECTION;
+  if (!Connect(job->id, job->dropMs)) return ERROR_USER_DISCONNECTION;
   Notify(job, RASCS_Connected, 0);
   return 0;
 }
@@ -195,6 +212,8 @@ DWORD Dial(const DialRequest& request, HRASCONN* handle) {
   job->pauseMs = EnvNumber("ACCEL_DIALUP_DELAY_MS", kDefaultPauseMs);
   if (job->pauseMs > kMaxPauseMs) job->pauseMs = kMaxPauseMs;
   job->forced = forced;
+  job->dropMs = EnvNumber("ACCEL_DIALUP_DROP_MS", 0);
+  job->neverUp = EnvNumber("ACCEL_DIALUP_NEVER_UP", 0) != 0;
   job->alreadyConnected = false;
   job->notifying = true;
   {

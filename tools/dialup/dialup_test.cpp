@@ -222,6 +222,8 @@ class DialupTest : public ::testing::Test {
     SetEnvironmentVariableA("ACCEL_DIALUP_DELAY_MS", "2");
     SetEnvironmentVariableA("ACCEL_DIALUP_HANGUP_MS", "0");
     SetEnvironmentVariableA("ACCEL_DIALUP_FAIL", nullptr);
+    SetEnvironmentVariableA("ACCEL_DIALUP_NEVER_UP", nullptr);
+    SetEnvironmentVariableA("ACCEL_DIALUP_DROP_MS", nullptr);
     g_rec.Clear();
   }
 
@@ -631,6 +633,57 @@ TEST_F(DialupTest, ForcedFailuresAndASecondDialOfTheSameEntry) {
   EXPECT_EQ(StatusOf(h, &status), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   EXPECT_LE(g_rec.States().size(), heard + 1);  // at most one state already under way
   EXPECT_NE(g_rec.States().back(), static_cast<DWORD>(RASCS_Connected));
+}
+
+TEST_F(DialupTest, ADialThatNeverComesUpWaitsWithoutAnErrorUntilHungUp) {
+  ASSERT_EQ(WriteEntry(m_pbk, "VelaVPN", "127.0.0.1"), 0u);
+  SetEnvironmentVariableA("ACCEL_DIALUP_NEVER_UP", "1");
+  RASDIALPARAMSA p = Params("VelaVPN", "alice", "s3cret");
+  HRASCONN h = nullptr;
+  ASSERT_EQ(g_ras.Dial(nullptr, m_pbk.c_str(), &p, 2, reinterpret_cast<LPVOID>(&OnDial), &h), 0u);
+  Sleep(800);
+  EXPECT_EQ(g_rec.States(), (std::vector<DWORD>{0, 1, 2}));
+  EXPECT_EQ(g_rec.Last().error, 0u);
+  RASCONNSTATUSA status;
+  ASSERT_EQ(StatusOf(h, &status), 0u);
+  EXPECT_EQ(status.rasconnstate, RASCS_ConnectDevice);
+  EXPECT_EQ(status.dwError, 0u);
+  EXPECT_EQ(Connections().size(), 1u);  // listed while it is being dialed
+  EXPECT_EQ(ClientIp(h), "error 730");
+
+  EXPECT_EQ(g_ras.HangUp(h), 0u);
+  Sleep(200);
+  EXPECT_EQ(g_rec.States().size(), 3u);
+  EXPECT_EQ(StatusOf(h, &status), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(Connections().empty());
+}
+
+TEST_F(DialupTest, ADroppedConnectionLeavesTheListAndShowsTheDisconnection) {
+  ASSERT_EQ(WriteEntry(m_pbk, "VelaVPN", "127.0.0.1"), 0u);
+  SetEnvironmentVariableA("ACCEL_DIALUP_DROP_MS", "400");
+  HRASCONN h;
+  ASSERT_EQ(DialAndWait("alice", "s3cret", &h), 0u);
+  ASSERT_EQ(g_rec.Last().state, static_cast<DWORD>(RASCS_Connected));
+  EXPECT_EQ(Connections().size(), 1u);
+  RASCONNSTATUSA status;
+  ASSERT_EQ(StatusOf(h, &status), 0u);
+  EXPECT_EQ(status.rasconnstate, RASCS_Connected);
+
+  Sleep(700);
+  // Seen by every caller that looks, with no notification: the dial's notifications ended
+  // when it came up.
+  EXPECT_TRUE(Connections().empty());
+  ASSERT_EQ(StatusOf(h, &status), 0u);
+  EXPECT_EQ(status.rasconnstate, RASCS_Disconnected);
+  EXPECT_EQ(status.dwError, static_cast<DWORD>(ERROR_REMOTE_DISCONNECTION));
+  EXPECT_EQ(g_rec.States().back(), static_cast<DWORD>(RASCS_Connected));
+  // The entry can be dialed afresh; the handle of the dead link is hung up as usual.
+  SetEnvironmentVariableA("ACCEL_DIALUP_DROP_MS", nullptr);
+  HRASCONN again = nullptr;
+  ASSERT_EQ(DialAndWait("alice", "s3cret", &again), 0u);
+  EXPECT_NE(again, h);
+  EXPECT_EQ(g_ras.HangUp(h), 0u);
+  EXPECT_EQ(Connections().size(), 1u);
 }
 
 TEST_F(DialupTest, ConnectionListFollowsTheBufferContract) {

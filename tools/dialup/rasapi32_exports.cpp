@@ -60,6 +60,7 @@ const ErrorText kErrorTexts[] = {
      "The system could not find the phone book entry for this connection."},
     {ERROR_CANNOT_WRITE_PHONEBOOK, "The system could not update the phone book file."},
     {ERROR_USER_DISCONNECTION, "The port was disconnected by the user."},
+    {ERROR_REMOTE_DISCONNECTION, "The connection was closed by the remote computer."},
     {ERROR_INVALID_SIZE, "The structure size is incorrect."},
     {ERROR_PORT_NOT_AVAILABLE, "The connecting device is already in use."},
     {ERROR_NO_ANSWER, "There was no answer."},

@@ -17,13 +17,15 @@ enum ConnStatus : uint32_t {
   kConnFree = 0,
   kConnDialing = 1,
   kConnConnected = 2,
-  kConnFailed = 3,     // the dial ended in an error; the handle stays valid until hung up
+  kConnFailed = 3,     // the dial ended in an error, or the link dropped; the handle
+                       // stays valid until hung up
   kConnHangingUp = 4,  // hung up; the handle goes invalid when hangupDeadline has passed
 };
 
 // Fixed-width fields only, so that 32-bit and 64-bit processes share one file.
 struct ConnRecord {
   uint64_t hangupDeadline;  // FILETIME units (UTC)
+  uint64_t dropDeadline;    // a connection that is up drops at this time; 0: never
   uint32_t id;              // the connection handle's value; 0 for a free slot
   uint32_t status;          // ConnStatus
   uint32_t rasState;        // RASCONNSTATE last reported
@@ -54,7 +56,8 @@ struct StateTable {
 
 // One locked view of the table: the constructor takes the mutex and reads the file, the
 // destructor writes it back when Save was called and releases the mutex. On the way in,
-// dials whose process has gone are marked failed and expired hang-ups are dropped.
+// dials whose process has gone are marked failed, connections whose drop time has come
+// are marked dropped, and expired hang-ups are dropped.
 class CSharedState {
  public:
   CSharedState();

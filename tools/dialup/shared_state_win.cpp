@@ -1,5 +1,6 @@
 #include "tools/dialup/shared_state.h"
 
+#include <ras.h>
 #include <raserror.h>
 
 #include <cstring>
@@ -10,7 +11,7 @@ namespace dialup {
 namespace {
 
 const uint32_t kMagic = 0x31534441;  // "ADS1"
-const uint32_t kVersion = 1;
+const uint32_t kVersion = 2;
 const char kMutexName[] = "Local\\AccelDialupStateMutex";
 const DWORD kLockWaitMs = 5000;
 const uint32_t kFirstHost = 2;  // .1 is the server's end of the tunnel
@@ -18,6 +19,8 @@ const uint32_t kLastHost = 254;
 
 // The error of a dial whose process ended before the dial did.
 const uint32_t kOwnerGoneError = ERROR_PORT_DISCONNECTED;
+// The error of a link that went down under a connection: the far end closed it.
+const uint32_t kDroppedError = ERROR_REMOTE_DISCONNECTION;
 
 void StatePath(char* path, size_t cap) {
   DWORD n = GetEnvironmentVariableA("ACCEL_DIALUP_STATE", path, static_cast<DWORD>(cap));
@@ -124,6 +127,13 @@ void CSharedState::Housekeep() {
     if (r.id == 0) continue;
     if (r.status == kConnHangingUp && now >= r.hangupDeadline) {
       std::memset(&r, 0, sizeof r);
+      m_dirty = true;
+    } else if (r.status == kConnConnected && r.dropDeadline != 0 && now >= r.dropDeadline) {
+      // As when the line goes dead: the connection leaves the list and its status shows
+      // the disconnected state with the error, until someone hangs the handle up.
+      r.status = kConnFailed;
+      r.rasState = RASCS_Disconnected;
+      r.error = kDroppedError;
       m_dirty = true;
     } else if (r.status == kConnDialing && ProcessGone(r.ownerPid)) {
       r.status = kConnFailed;
