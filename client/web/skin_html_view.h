@@ -1,0 +1,81 @@
+// CSkinHtmlView: the service's pages inside the client's dialogs. A child window of a dialog
+// hosts the system's web browser control through a small container of our own (client site,
+// in-place site and frame, document host handler): no border, no 3-D edge, no context menu,
+// every navigation allowed. The identity cookies go into the process-wide cookie store that
+// the browser reads for its requests.
+//
+// The thread that creates views must have called OleInitialize. Everything runs on that
+// thread.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct IOleObject;
+struct IOleInPlaceObject;
+struct IWebBrowser2;
+class CSkinHtmlSite;
+
+class CSkinHtmlView {
+ public:
+  CSkinHtmlView();
+  // Destroys the window if it is still there and lets go of the browser.
+  virtual ~CSkinHtmlView();
+  CSkinHtmlView(const CSkinHtmlView&) = delete;
+  CSkinHtmlView& operator=(const CSkinHtmlView&) = delete;
+
+  // Creates the view's window (style as given, WS_CHILD | WS_VISIBLE by the callers) in rect
+  // of hParent's client area with control id nID, then the browser inside it. The window is
+  // always of the view's own class, which carries the container; a class name passed here is
+  // not used. A browser that cannot be created leaves an empty window: still a success.
+  BOOL Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
+              HWND hParent, UINT nID);
+  // Creates the view exactly over hParent's control nID, with the same id, and stacks it just
+  // above that placeholder, which stays where it is. FALSE when there is no such control or
+  // the window cannot be made.
+  BOOL CreateOverControl(UINT nID, HWND hParent);
+  // Asks the browser for url with no flags, no target frame, the (empty) extra headers and no
+  // post data. The URL is kept even when there is no browser to ask.
+  void OpenUrl(const std::string& url);
+
+  HWND GetSafeHwnd() const { return m_hWnd; }
+  BOOL ShowWindow(int nCmdShow);
+  const std::string& LastUrl() const { return m_lastUrl; }
+  // True while the browser control lives in the window (it may not exist on every system).
+  bool HasBrowser() const { return m_browser != NULL; }
+
+ private:
+  // The messages the view handles itself; a handler that returns false passes the message on
+  // to the plain window's handling.
+  typedef bool (CSkinHtmlView::*MessageHandler)(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  struct MessageEntry {
+    UINT message;
+    MessageHandler handler;
+  };
+  static const MessageEntry kMessages[];
+
+  static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+  bool OnMouseActivate(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnSizeMessage(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnDestroy(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnNcDestroy(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  static ATOM RegisterViewClass();
+  void PreSubclassWindow();
+  void CreateBrowser();
+  void DestroyBrowser();
+  void OnSize(int cx, int cy);
+
+  HWND m_hWnd;
+  // Extra request headers for every page request: nothing sets them, so none are sent.
+  std::string m_headers;
+  std::string m_lastUrl;
+  CSkinHtmlSite* m_site;
+  IOleObject* m_oleObject;
+  IOleInPlaceObject* m_inPlace;
+  IWebBrowser2* m_browser;
+};
+
+// Sets one identity cookie ("uid", "app") for the page's full URL. The value is passed as it
+// is, with no expiry, so the cookie lasts as long as the process.
+BOOL SetIdentityCookie(const std::string& url, const char* name, const std::string& value);

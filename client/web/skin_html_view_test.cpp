@@ -1,0 +1,179 @@
+// The embedded web view on a dialog-like parent under Wine: where its window sits, what the
+// browser asks the page's server for, the identity cookies, and the view's lifetime.
+#include "client/web/skin_html_view.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <ole2.h>
+#include <wininet.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "client/test_support/stub_client.h"
+
+namespace {
+
+using testing_support::PumpUntil;
+
+const UINT kPlaceholderId = 1024;
+// "玩家一号_a1" in GBK: the user name exactly as entered.
+const char kUserName[] = "\xcd\xe6\xbc\xd2\xd2\xbb\xba\xc5_a1";
+
+// CTest runs this program twice: as the prefix is, where Wine creates the browser control,
+// and with the control's library switched off, where the view stays an empty window.
+bool BrowserExpected() {
+  const char* off = std::getenv("ACCEL_VIEW_NO_BROWSER");
+  return !(off && *off == '1');
+}
+
+RECT RectIn(HWND child, HWND parent) {
+  RECT rect;
+  GetWindowRect(child, &rect);
+  MapWindowPoints(NULL, parent, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+class SkinHtmlViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(NULL)));
+    m_parent = CreateWindowExA(0, "STATIC", "view test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
+                               50, 640, 480, NULL, NULL, NULL, NULL);
+    // A sunken frame with no text, the way the templates mark where a page goes.
+    m_placeholder = CreateWindowExA(WS_EX_CLIENTEDGE, "STATIC", "", WS_CHILD | WS_VISIBLE,
+                                    12, 34, 400, 250, m_parent,
+                                    reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kPlaceholderId)), NULL, NULL);
+  }
+  void TearDown() override {
+    if (IsWindow(m_parent)) DestroyWindow(m_parent);
+    OleUninitialize();
+  }
+  HWND m_parent;
+  HWND m_placeholder;
+};
+
+TEST_F(SkinHtmlViewTest, OverThePlaceholderUntilTheDialogGoes) {
+  CSkinHtmlView* view = new CSkinHtmlView;
+  EXPECT_FALSE(view->CreateOverControl(4321, m_parent));
+  ASSERT_TRUE(view->CreateOverControl(kPlaceholderId, m_parent));
+  HWND hView = view->GetSafeHwnd();
+  std::printf("browser control inside the view: %s\n", view->HasBrowser() ? "yes" : "no");
+  EXPECT_EQ(BrowserExpected(), view->HasBrowser());
+
+  RECT want = RectIn(m_placeholder, m_parent), got = RectIn(hView, m_parent);
+  EXPECT_TRUE(EqualRect(&want, &got));
+  EXPECT_EQ(static_cast<int>(kPlaceholderId), GetDlgCtrlID(hView));
+  EXPECT_EQ(WS_CHILD | WS_VISIBLE, GetWindowLongA(hView, GWL_STYLE) & ~WS_CLIPSIBLINGS);
+  EXPECT_EQ(0, GetWindowLongA(hView, GWL_EXSTYLE) & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE));
+  // The placeholder stays, right under the view.
+  EXPECT_EQ(hView, GetWindow(m_placeholder, GW_HWNDPREV));
+  EXPECT_EQ(0, SendMessageA(hView, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(m_parent),
+                            MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)));
+
+  // The browser's own window follows the view's size.
+  MoveWindow(hView, 0, 0, 320, 200, TRUE);
+  if (HWND inner = GetWindow(hView, GW_CHILD)) {
+    RECT rect = RectIn(inner, hView);
+    EXPECT_EQ(320, rect.right - rect.left);
+    EXPECT_EQ(200, rect.bottom - rect.top);
+  }
+  view->OpenUrl("http://127.0.0.1/error.php?code=3");
+  EXPECT_EQ("http://127.0.0.1/error.php?code=3", view->LastUrl());
+
+  // The dialog goes first and takes the view's window along; its owner deletes the view.
+  DestroyWindow(m_parent);
+  EXPECT_FALSE(IsWindow(hView));
+  EXPECT_EQ(NULL, view->GetSafeHwnd());
+  EXPECT_FALSE(view->HasBrowser());
+  delete view;
+  PumpUntil([] { return false; }, 100);
+}
+
+TEST_F(SkinHtmlViewTest, CreateDropsTheBorderAndDeleteTakesTheWindow) {
+  RECT rect = {0, 0, 423, 255};
+  CSkinHtmlView* view = new CSkinHtmlView;
+  ASSERT_TRUE(view->Create(NULL, NULL, WS_CHILD | WS_VISIBLE | WS_BORDER, rect, m_parent, 1012));
+  HWND hView = view->GetSafeHwnd();
+  RECT client;
+  GetClientRect(hView, &client);
+  EXPECT_TRUE(EqualRect(&rect, &client));
+  EXPECT_EQ(1012, GetDlgCtrlID(hView));
+  EXPECT_EQ(0, GetWindowLongA(hView, GWL_STYLE) & WS_BORDER);
+  EXPECT_TRUE(view->ShowWindow(SW_HIDE));  // it was visible
+  EXPECT_FALSE(IsWindowVisible(hView));
+  delete view;
+  EXPECT_FALSE(IsWindow(hView));
+}
+
+// What the browser sends for a page: one request to a loopback port of the test's own.
+TEST_F(SkinHtmlViewTest, PageRequestCarriesTheIdentityCookies) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int len = sizeof(addr);
+  u_long nonBlocking = 1;
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+  ASSERT_EQ(0, listen(listener, 1));
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  ioctlsocket(listener, FIONBIO, &nonBlocking);
+  char url[64];
+  std::snprintf(url, sizeof(url), "http://127.0.0.1:%d/new_index.php", ntohs(addr.sin_port));
+  EXPECT_TRUE(SetIdentityCookie(url, "uid", kUserName));
+  EXPECT_TRUE(SetIdentityCookie(url, "app", "1207"));
+
+  CSkinHtmlView view;
+  ASSERT_TRUE(view.CreateOverControl(kPlaceholderId, m_parent));
+  view.OpenUrl(url);
+  std::string head;
+  PumpUntil([&] {
+    SOCKET s = accept(listener, NULL, NULL);
+    if (s == INVALID_SOCKET) return false;
+    u_long blocking = 0;
+    ioctlsocket(s, FIONBIO, &blocking);
+    char buffer[2048];
+    int n;
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 16384 &&
+           (n = recv(s, buffer, sizeof(buffer), 0)) > 0) {
+      head.append(buffer, n);
+    }
+    const char answer[] = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>page</p>";
+    send(s, answer, sizeof(answer) - 1, 0);
+    closesocket(s);
+    return true;
+  }, BrowserExpected() ? 10000 : 1000);
+  closesocket(listener);
+  WSACleanup();
+
+  if (!BrowserExpected()) {
+    EXPECT_EQ("", head);  // an empty view asks nobody for anything
+    return;
+  }
+  EXPECT_EQ(0u, head.find("GET /new_index.php HTTP/1.1\r\n")) << head;
+  size_t cookie = head.find("\r\nCookie: ");
+  ASSERT_NE(std::string::npos, cookie) << head;
+  std::string line = head.substr(cookie, head.find("\r\n", cookie + 2) - cookie);
+  EXPECT_NE(std::string::npos, line.find(std::string("uid=") + kUserName)) << head;
+  EXPECT_NE(std::string::npos, line.find("app=1207")) << head;
+  PumpUntil([] { return false; }, 200);  // the browser reads its answer before the view goes
+}
+
+TEST(IdentityCookies, ReadBackAsSetForThePage) {
+  const char kUrl[] = "http://127.0.0.1/new_recharge.php";
+  char app[16];
+  std::snprintf(app, sizeof(app), "%d", 37);
+  EXPECT_TRUE(SetIdentityCookie(kUrl, "uid", kUserName));
+  EXPECT_TRUE(SetIdentityCookie(kUrl, "app", app));
+  char cookies[512];
+  DWORD size = sizeof(cookies);
+  ASSERT_TRUE(InternetGetCookieA(kUrl, NULL, cookies, &size));
+  EXPECT_EQ(std::string("uid=") + kUserName + "; app=37", std::string(cookies));
+}
+
+}  // namespace
