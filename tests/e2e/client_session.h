@@ -1,0 +1,98 @@
+// One run of the real accelclient.exe for the end-to-end scenarios: a program directory laid
+// out as it ships (client, both tunnel modules, the phonebook) plus the simulated dial-up
+// service, pointed at the service stand-in on 127.0.0.1; the client started as its own
+// process and driven from outside through the GUI driver.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/gui_driver/gui_driver.h"
+
+namespace e2e {
+
+// Texts the scenarios wait for (GBK, as the client shows them).
+extern const char kTitle[];
+extern const char kLineDialogTitle[];
+
+// Timing budgets: a client start under Wine takes a few seconds; a dial through the
+// simulated service a few more.
+const DWORD kStartMs = 30000;
+const DWORD kStepMs = 10000;
+const DWORD kDialMs = 30000;
+
+class ClientSession {
+ public:
+  // tag names the program directory; windowsVersion is Wine's name ("winxp", "win7"), or
+  // null for the prefix's default.
+  ClientSession(const char* tag, const char* windowsVersion);
+  ~ClientSession();
+  ClientSession(const ClientSession&) = delete;
+  ClientSession& operator=(const ClientSession&) = delete;
+
+  const std::string& Dir() const { return m_dir; }
+  std::string CachePath(const char* file) const { return m_dir + "\\Cache\\" + file; }
+  // user.ini written before the start (section User, as the client writes it).
+  bool WriteUserIni(const std::string& body);
+  // An environment variable for the client and what it starts (set before Start; a null
+  // value removes it).
+  void SetEnv(const char* name, const char* value);
+
+  bool Start();
+  DWORD Pid() const { return m_pi.dwProcessId; }
+  bool Running() const;
+  bool WaitExit(DWORD ms);
+  DWORD ExitCode() const;
+
+  // The login dialog, with its title checked.
+  HWND WaitLogin(DWORD ms = kStartMs);
+  // Types user and password into the login dialog and presses 登录.
+  bool SubmitLogin(HWND login, const std::string& user, const std::string& password);
+  // Logs in and waits for the main frame; null when it does not come.
+  HWND LoginToMain(const std::string& user, const std::string& password);
+  HWND MainFrame(DWORD ms = kStepMs);
+  // The acceleration page: the child dialog holding the connect button.
+  HWND AccelPage(HWND frame);
+  HWND Control(HWND root, int id) { return gui::WaitControl(root, id, kStepMs); }
+
+  // Runs the line dialog from the page's line button and chooses the line with this id.
+  // The latency the dialog measured is returned in *latency.
+  bool ChooseLine(HWND page, LPARAM lineId, std::string* latency);
+
+  // Every message box of the client so far answered; the one awaited.
+  gui::MessageBoxInfo WaitBox(DWORD ms = kStepMs) { return gui::WaitMessageBox(Pid(), ms); }
+
+  // The session's run log (Cache\run.log), for failure messages.
+  std::string RunLog() const;
+
+ private:
+  bool Layout();
+
+  std::string m_dir;
+  std::string m_version;
+  std::vector<std::string> m_env;  // variables set for this run, unset when it ends
+  PROCESS_INFORMATION m_pi;
+  bool m_laidOut;
+};
+
+// The stand-in's record: how many requests for a path (HTTP path or "login") it holds, and
+// whether one of them, for a path, carries a query with `part` in it.
+size_t Requests(const char* path);
+bool RequestWithQuery(const char* path, const std::string& part);
+
+// An expiry as the client shows it: local time of the seconds since 1970, "%Y-%m-%d %H:%M".
+std::string LocalExpiry(unsigned long long seconds);
+
+// The number of notification-area icons Wine's shell shows (its icon windows).
+int TrayIconCount();
+
+// HKLM value written for a scenario and removed again.
+bool SetMachineString(const char* key, const char* name, const std::string& value);
+void DeleteMachineKey(const char* key);
+
+// HKCU\Control Panel\Desktop LogPixels (0: remove the value, the default of 96).
+void SetLogPixels(DWORD dpi);
+
+}  // namespace e2e

@@ -1,0 +1,271 @@
+#include "tests/e2e/client_session.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "client/test_support/stub_client.h"
+
+namespace e2e {
+
+const char kTitle[] = "Vela网游加速器 V2.1";
+const char kLineDialogTitle[] = "选择加速线路";
+
+namespace {
+
+using testing_support::EnvPath;
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
+
+const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\accelclient.exe";
+const int kConnectId = 1005;
+const int kLineButtonId = 1031;
+const int kLineTreeId = 1028;
+const int kLatencyId = 1013;
+
+bool CopyInto(const char* envName, const std::string& to) {
+  std::string from = EnvPath(envName);
+  if (from.empty()) {
+    std::fprintf(stderr, "e2e: %s is not set\n", envName);
+    return false;
+  }
+  if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
+    std::fprintf(stderr, "e2e: cannot copy %s to %s (%lu)\n", from.c_str(), to.c_str(),
+                 GetLastError());
+    return false;
+  }
+  return true;
+}
+
+std::string SystemDir() {
+  char dir[MAX_PATH];
+  UINT n = GetSystemDirectoryA(dir, sizeof dir);
+  return n > 0 && n < sizeof dir ? std::string(dir, n) : std::string("C:\\windows\\system32");
+}
+
+BOOL CALLBACK CountTrayChildren(HWND w, LPARAM lp) {
+  if (gui::ClassOf(w) == "tray_icon") ++*reinterpret_cast<int*>(lp);
+  return TRUE;
+}
+
+BOOL CALLBACK CountTrayTop(HWND w, LPARAM lp) {
+  CountTrayChildren(w, lp);
+  EnumChildWindows(w, CountTrayChildren, lp);
+  return TRUE;
+}
+
+}  // namespace
+
+ClientSession::ClientSession(const char* tag, const char* windowsVersion)
+    : m_version(windowsVersion ? windowsVersion : ""), m_pi(), m_laidOut(false) {
+  m_dir = testing_support::MakeTempDir(tag);
+  m_laidOut = !m_dir.empty() && Layout();
+}
+
+ClientSession::~ClientSession() {
+  if (m_pi.hProcess) {
+    if (Running()) {
+      // What is left of a failed scenario: the exit command first, then the hard way.
+      HWND frame = gui::WaitTopWindow({Pid(), "AccelMainFrame", nullptr, false}, 0);
+      if (frame) PostMessageA(frame, WM_COMMAND, 30006, 0);
+      if (!WaitExit(5000)) TerminateProcess(m_pi.hProcess, 99);
+      WaitExit(5000);
+    }
+    CloseHandle(m_pi.hProcess);
+    CloseHandle(m_pi.hThread);
+  }
+  if (!m_version.empty()) RegDeleteKeyA(HKEY_CURRENT_USER, kAppDefaults);
+  for (const std::string& name : m_env) SetEnvironmentVariableA(name.c_str(), nullptr);
+}
+
+bool ClientSession::Layout() {
+  std::string cache = m_dir + "\\Cache";
+  CreateDirectoryA(cache.c_str(), nullptr);
+  // The run's own connection table, so that nothing an earlier run left connected counts.
+  SetEnv("ACCEL_DIALUP_STATE", (m_dir + "\\dialup_state.dat").c_str());
+  SetEnv("ACCEL_STUB_WEB_PORT", "80");
+  return CopyInto("ACCELCLIENT_EXE", m_dir + "\\accelclient.exe") &&
+         CopyInto("TUNNEL_XP_DLL", m_dir + "\\tunnel_xp.dll") &&
+         CopyInto("TUNNEL_W7_DLL", m_dir + "\\tunnel_w7.dll") &&
+         CopyInto("ACCEL_PHONEBOOK", cache + "\\velanet_0.pbk") &&
+         // The XP module loads rasapi32 by name: the replacement beside the program, preferred
+         // by the WINEDLLOVERRIDES of the test; the W7 module runs system32's rasdial.exe.
+         CopyInto("DIALUP_RASAPI32", m_dir + "\\rasapi32.dll") &&
+         CopyInto("DIALUP_RASDIAL", SystemDir() + "\\rasdial.exe") &&
+         WriteFileBytes(m_dir + "\\service.ini",
+                        "[Service]\r\nClientHost=127.0.0.1\r\nWebHost=127.0.0.1\r\n"
+                        "ForumHost=127.0.0.1\r\nLoginHost=127.0.0.1\r\n");
+}
+
+bool ClientSession::WriteUserIni(const std::string& body) {
+  return WriteFileBytes(CachePath("user.ini"), "[User]\r\n" + body);
+}
+
+void ClientSession::SetEnv(const char* name, const char* value) {
+  // Inherited by the client and by what it starts (the W7 module's rasdial.exe).
+  SetEnvironmentVariableA(name, value);
+  m_env.push_back(name);
+}
+
+bool ClientSession::Start() {
+  if (!m_laidOut) return false;
+  if (!m_version.empty()) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) == ERROR_SUCCESS) {
+      RegSetValueExA(key, "Version", 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(m_version.c_str()),
+                     static_cast<DWORD>(m_version.size() + 1));
+      RegCloseKey(key);
+    }
+  }
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  std::string cmd = "\"" + m_dir + "\\accelclient.exe\"";
+  std::vector<char> line(cmd.begin(), cmd.end());
+  line.push_back('\0');
+  return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, m_dir.c_str(),
+                        &si, &m_pi) != FALSE;
+}
+
+bool ClientSession::Running() const {
+  return m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool ClientSession::WaitExit(DWORD ms) {
+  return m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, ms) == WAIT_OBJECT_0;
+}
+
+DWORD ClientSession::ExitCode() const {
+  DWORD code = 0;
+  if (m_pi.hProcess) GetExitCodeProcess(m_pi.hProcess, &code);
+  return code;
+}
+
+HWND ClientSession::WaitLogin(DWORD ms) {
+  return gui::WaitTopWindow({Pid(), "#32770", kTitle, true}, ms);
+}
+
+bool ClientSession::SubmitLogin(HWND login, const std::string& user, const std::string& password) {
+  HWND name = gui::WaitControl(login, 1000, kStepMs);
+  HWND pass = gui::FindControl(login, 1001);
+  if (!gui::SetText(name, user) || !gui::SetText(pass, password)) return false;
+  HWND ok = gui::FindControl(login, IDOK);
+  return gui::WaitEnabled(ok, true, kStepMs) && gui::Click(ok);
+}
+
+HWND ClientSession::LoginToMain(const std::string& user, const std::string& password) {
+  HWND login = WaitLogin();
+  if (!login || !SubmitLogin(login, user, password)) return nullptr;
+  return MainFrame(kStartMs);
+}
+
+HWND ClientSession::MainFrame(DWORD ms) {
+  return gui::WaitTopWindow({Pid(), "AccelMainFrame", kTitle, true}, ms);
+}
+
+HWND ClientSession::AccelPage(HWND frame) {
+  HWND connect = gui::WaitControl(frame, kConnectId, kStepMs);
+  return connect ? GetParent(connect) : nullptr;
+}
+
+bool ClientSession::ChooseLine(HWND page, LPARAM lineId, std::string* latency) {
+  if (!gui::Click(gui::FindControl(page, kLineButtonId))) return false;
+  gui::WindowQuery q{Pid(), "#32770", kLineDialogTitle, true};
+  HWND dlg = gui::WaitTopWindow(q, kStepMs);
+  HWND tree = gui::WaitControl(dlg, kLineTreeId, kStepMs);
+  if (!tree) return false;
+  HANDLE item = nullptr;
+  for (int tries = 0; tries < 50 && !item; ++tries) {
+    for (const gui::TreeItem& it : gui::TreeItems(tree)) {
+      if (it.data == lineId) item = it.item;
+    }
+    if (!item) Sleep(100);
+  }
+  if (!item || !gui::TreeSelect(tree, item)) return false;
+  // The dialog measures the line it is shown: "N ms", or "超时" when no echo comes back.
+  HWND lat = gui::FindControl(dlg, kLatencyId);
+  bool measured = false;
+  for (int tries = 0; tries < 100 && !measured; ++tries) {
+    std::string t = gui::GetText(lat);
+    measured = t == "超时" || (t.size() > 3 && t.compare(t.size() - 3, 3, " ms") == 0);
+    if (latency) *latency = t;
+    if (!measured) Sleep(100);
+  }
+  if (!gui::Click(gui::FindControl(dlg, IDOK))) return false;
+  return gui::WaitNoTopWindow(q, kStepMs) && measured;
+}
+
+std::string ClientSession::RunLog() const {
+  std::string log;
+  ReadFileBytes(CachePath("run.log"), &log);
+  return log;
+}
+
+size_t Requests(const char* path) { return testing_support::CountStubRecords("path", path); }
+
+bool RequestWithQuery(const char* path, const std::string& part) {
+  std::string record;
+  if (!ReadFileBytes(EnvPath("ACCEL_STUB_RECORD"), &record)) return false;
+  const std::string member = std::string("\"path\":\"") + path + "\"";
+  size_t pos = 0;
+  while (pos < record.size()) {
+    size_t end = record.find('\n', pos);
+    if (end == std::string::npos) end = record.size();
+    std::string line = record.substr(pos, end - pos);
+    if (line.find(member) != std::string::npos &&
+        testing_support::RecordString(line, "query").find(part) != std::string::npos) {
+      return true;
+    }
+    pos = end + 1;
+  }
+  return false;
+}
+
+std::string LocalExpiry(unsigned long long seconds) {
+  ULONGLONG ticks = (seconds + 11644473600ULL) * 10000000ULL;
+  FILETIME utc = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  FILETIME local;
+  SYSTEMTIME st;
+  FileTimeToLocalFileTime(&utc, &local);
+  FileTimeToSystemTime(&local, &st);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u", st.wYear, st.wMonth, st.wDay,
+                st.wHour, st.wMinute);
+  return buf;
+}
+
+int TrayIconCount() {
+  int n = 0;
+  EnumWindows(CountTrayTop, reinterpret_cast<LPARAM>(&n));
+  return n;
+}
+
+bool SetMachineString(const char* key, const char* name, const std::string& value) {
+  HKEY k;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  LONG r = RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(k);
+  return r == ERROR_SUCCESS;
+}
+
+void DeleteMachineKey(const char* key) { RegDeleteKeyA(HKEY_LOCAL_MACHINE, key); }
+
+void SetLogPixels(DWORD dpi) {
+  HKEY k;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
+                      KEY_SET_VALUE, nullptr, &k, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  if (dpi) {
+    RegSetValueExA(k, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+  } else {
+    RegDeleteValueA(k, "LogPixels");
+  }
+  RegCloseKey(k);
+}
+
+}  // namespace e2e
