@@ -19,6 +19,10 @@ int FetchClientIp(HRASCONN conn, char* ipText, size_t ipTextSize);
 int HangUp(HRASCONN* conn);
 #ifdef TUNNEL_W7
 // 1 when an active "VelaVPN" connection with a known address exists; its handle goes to
-// *conn and its address to the client address text.
-int PollConnection(HRASCONN* conn);
+// *conn and its address to ipText.
+int PollConnection(HRASCONN* conn, char* ipText, size_t ipTextSize);
+#else
+// Hangs up the handle of a dial that failed and waits until the service has let it go;
+// nothing is posted to the worker or the window. The handle becomes null.
+void ReleaseFailedDial(HRASCONN* conn);
 #endif

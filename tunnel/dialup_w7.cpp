@@ -68,7 +68,7 @@ int HangUp(HRASCONN*) {
   return 1;
 }
 
-int PollConnection(HRASCONN* conn) {
+int PollConnection(HRASCONN* conn, char* ipText, size_t ipTextSize) {
   HANDLE heap = GetProcessHeap();
   DWORD bytes = sizeof(RasConnW7A);
   DWORD allocated = 0;
@@ -100,7 +100,7 @@ int PollConnection(HRASCONN* conn) {
       RasConnW7A& c = conns[i];
       c.szEntryName[sizeof c.szEntryName - 1] = '\0';
       if (std::strcmp(c.szEntryName, kEntryName) != 0) continue;
-      if (FetchClientIp(c.hrasconn, g_szClientIp, kClientIpSize)) {
+      if (FetchClientIp(c.hrasconn, ipText, ipTextSize)) {
         *conn = c.hrasconn;
         found = 1;
       }

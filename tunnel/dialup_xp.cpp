@@ -38,8 +38,9 @@ DWORD WINAPI DialProgress(ULONG_PTR, DWORD, HRASCONN, UINT, RASCONNSTATE state, 
   } else if (state == RASCS_Disconnected) {
     PostToWorker(WM_CORE_DISCONNECTED, 0, 0);
   } else {
-    CopyCut(g_szStatusText, sizeof g_szStatusText, DialStateText(state));
-    PostToWorker(WM_CORE_STATUS, state, reinterpret_cast<LPARAM>(g_szStatusText));
+    // The texts are fixed: their own address travels, so the window never reads a buffer
+    // that this thread is rewriting for the next state.
+    PostToWorker(WM_CORE_STATUS, state, reinterpret_cast<LPARAM>(DialStateText(state)));
   }
   return 1;
 }
@@ -87,6 +88,9 @@ DWORD Dial(const char* serverHost, const char* userName, const char* password, H
     code = RasApi().Dial(phonebook.c_str(), &params, 2, reinterpret_cast<LPVOID>(&DialProgress),
                          conn);
     if (code == 0) return 0;
+    // A failed dial may still have handed out a handle, which holds the port until it is
+    // hung up: one cause of the next attempt's 756.
+    if (*conn) ReleaseFailedDial(conn);
     if (code == ERROR_DIAL_ALREADY_IN_PROGRESS) {
       WriteLog("拨号错误，重试！\r\n");
       if (++attempt < 10) continue;
@@ -110,6 +114,18 @@ int FetchClientIp(HRASCONN conn, char* ipText, size_t ipTextSize) {
   WriteLog("客户端PPP IP地址: %s\r\n", ip.szIpAddress);
   CopyCut(ipText, ipTextSize, ip.szIpAddress);
   return 1;
+}
+
+void ReleaseFailedDial(HRASCONN* conn) {
+  RasApi().HangUp(*conn);
+  for (int i = 0; i < 200; ++i) {
+    RASCONNSTATUSA status;
+    std::memset(&status, 0, sizeof status);
+    status.dwSize = sizeof status;
+    if (RasApi().GetConnectStatus(*conn, &status) == ERROR_INVALID_HANDLE) break;
+    Sleep(100);
+  }
+  *conn = nullptr;
 }
 
 int HangUp(HRASCONN* conn) {

@@ -25,6 +25,7 @@ DWORD FakeRas::Dial(LPCSTR phonebook, LPRASDIALPARAMSA params, DWORD notifierTyp
     result = dialResults.front();
     dialResults.pop_front();
   }
+  if (result != 0 && handleOnFailure) *conn = dialHandle;
   if (result == 0) {
     *conn = dialHandle;
     callback = reinterpret_cast<RASDIALFUNC2>(notifier);

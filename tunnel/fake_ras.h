@@ -34,6 +34,7 @@ class FakeRas : public IRasApi {
   // Script.
   DWORD setEntryResult = 0;
   std::deque<DWORD> dialResults;        // popped per dial; 0 once empty
+  bool handleOnFailure = false;         // a failed dial still hands out its handle
   HRASCONN dialHandle = reinterpret_cast<HRASCONN>(0x1234);
   int projectionFailures = 0;           // the next N queries fail with projectionError
   DWORD projectionError = ERROR_PROTOCOL_NOT_CONFIGURED;

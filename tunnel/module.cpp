@@ -15,7 +15,7 @@
 char g_szHostDir[kHostDirSize];
 char g_szClientIp[kClientIpSize];
 char g_szErrorText[kErrorTextSize];
-char g_szStatusText[64];
+volatile LONG g_lTickPending = 0;
 CWorker* g_pWorker = nullptr;
 CWorker* volatile g_pRunningWorker = nullptr;
 
@@ -60,8 +60,7 @@ bool PostToWorker(UINT message, WPARAM wParam, LPARAM lParam) {
     WriteLog("没有工作线程，无法发送工作线程消息！\r\n");
     return false;
   }
-  worker->PostThreadMessage(message, wParam, lParam);
-  return true;
+  return worker->PostThreadMessage(message, wParam, lParam) != FALSE;
 }
 
 }  // namespace
@@ -127,7 +126,11 @@ int WINAPI CloseConnect() {
 }
 
 int WINAPI TimerNotification() {
-  PostToWorker(WM_CORE_TIMER, 0, 0);
+  // One tick at a time: while one is queued or running, a further one is dropped rather
+  // than queued, so a close or an exit never waits behind a pile of ticks and the tick
+  // count of a dial keeps counting ticks the worker really ran.
+  if (InterlockedCompareExchange(&g_lTickPending, 1, 0) != 0) return 0;
+  if (!PostToWorker(WM_CORE_TIMER, 0, 0)) InterlockedExchange(&g_lTickPending, 0);
   return 0;
 }
 
@@ -144,6 +147,10 @@ __declspec(dllexport) void TunnelTestSetSeams(IRasApi* ras, ICommandRunner* runn
   SetRasApi(ras);
   SetCommandRunner(runner);
 }
+
+// Whether a tick is queued or running, so that a test can pace its ticks like a page whose
+// ticks come a second apart.
+__declspec(dllexport) LONG TunnelTestTickPending() { return g_lTickPending; }
 #endif
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {

@@ -26,8 +26,9 @@ extern char g_szHostDir[kHostDirSize];
 // Dotted client tunnel address; empty while not connected. Written by the worker only.
 extern char g_szClientIp[kClientIpSize];
 extern char g_szErrorText[kErrorTextSize];
-// Last dial-progress text; written on the dial-up service's thread before it posts.
-extern char g_szStatusText[64];
+// 1 from the moment TimerNotification posts a tick until the worker has handled it: a
+// Windows 7 tick can block for seconds, and ticks must never queue up behind it.
+extern volatile LONG g_lTickPending;
 
 // Published when the object is built (the exports use it) and again when its thread runs
 // (the dial-progress callback and the hang-up use that one).

@@ -40,6 +40,7 @@ Ev Msg(UINT msg, WPARAM w = 0, LPARAM l = 0, const std::string& text = "") {
 Ev WithText(UINT msg, WPARAM w, const std::string& text) { return Ev{msg, w, 1, text}; }
 
 typedef void (*PFN_SetSeams)(IRasApi*, ICommandRunner*);
+typedef LONG (*PFN_TickPending)();
 
 const char* const kServiceCommands[] = {"sc config TapiSrv start= AUTO",
                                         "sc config RasMan start= AUTO", "net start TapiSrv",
@@ -74,6 +75,7 @@ class TunnelTest : public ::testing::Test {
     timer_ = Bind<PFN_TimerNotification>("TimerNotification");
     getIp_ = Bind<PFN_GetConnectionIp>("GetConnectionIp");
     Bind<PFN_SetSeams>("TunnelTestSetSeams")(&ras_, &runner_);
+    tickPending_ = Bind<PFN_TickPending>("TunnelTestTickPending");
   }
 
   void TearDown() override {
@@ -182,6 +184,7 @@ class TunnelTest : public ::testing::Test {
   PFN_CloseConnect close_ = nullptr;
   PFN_TimerNotification timer_ = nullptr;
   PFN_GetConnectionIp getIp_ = nullptr;
+  PFN_TickPending tickPending_ = nullptr;
   FakeRas ras_;
   FakeRunner runner_;
   std::vector<Ev> events_;
@@ -345,12 +348,15 @@ TEST_F(TunnelTest, XpFailedDialReachesTheWindowTwice) {
 TEST_F(TunnelTest, XpDialRetries756WithAFreshPhonebookEachTime) {
   InitWithWindow();
   ras_.dialResults = {756, 756, 756, 0};
+  ras_.handleOnFailure = true;
   Start();
   WaitEvents(1);
   {
     std::lock_guard<std::mutex> g(ras_.lock);
     EXPECT_EQ(ras_.phonebooks, (std::vector<std::string>{Phonebook(1), Phonebook(2),
                                                          Phonebook(3), Phonebook(4)}));
+    // Each failed attempt's handle is hung up before the next attempt.
+    EXPECT_EQ(ras_.hangUps, std::vector<HRASCONN>(3, ras_.dialHandle));
   }
   EXPECT_EQ(CountLog("拨号错误，重试！\r\n"), 3u);
   EXPECT_EQ(events_, std::vector<Ev>{Msg(WM_TUNNEL_DIALING)});
@@ -399,6 +405,23 @@ TEST_F(TunnelTest, XpErrorDuringTheDialIsReportedOnceWithItsText) {
   ras_.Notify(RASCS_Authenticate, 691);
   EXPECT_EQ(WaitEvents(2), (std::vector<Ev>{Msg(WM_TUNNEL_DIALING),
                                             WithText(WM_TUNNEL_ERROR, 691, "fake error 691")}));
+  // The failed dial's handle is hung up quietly: nothing more reaches the window.
+  std::lock_guard<std::mutex> g(ras_.lock);
+  EXPECT_EQ(ras_.hangUps, std::vector<HRASCONN>{ras_.dialHandle});
+}
+
+TEST_F(TunnelTest, XpStatusTextsArrivingBackToBackKeepTheirOwnText) {
+  InitWithWindow();
+  Start();
+  WaitEvents(1);
+  // No pause between the states: each message must still carry its own text.
+  ras_.Notify(RASCS_OpenPort, 0);
+  ras_.Notify(RASCS_ConnectDevice, 0);
+  ras_.Notify(RASCS_Authenticate, 0);
+  EXPECT_EQ(WaitEvents(4), (std::vector<Ev>{Msg(WM_TUNNEL_DIALING),
+                                            WithText(WM_TUNNEL_STATUS, 0, "正在打开端口..."),
+                                            WithText(WM_TUNNEL_STATUS, 2, "连接设备..."),
+                                            WithText(WM_TUNNEL_STATUS, 5, "开始身份认证...")}));
 }
 
 TEST_F(TunnelTest, XpAddressThatCannotBeFetchedStillConnectsWithTheOldEmptyText) {
@@ -537,8 +560,17 @@ std::wstring Wide(const std::string& s) {
 
 class TunnelW7Test : public TunnelTest {
  protected:
+  // Ticks as the page sends them, each after the worker has run the one before (a tick
+  // sent while one is pending is dropped).
   void Ticks(int n) {
-    for (int i = 0; i < n; ++i) timer_();
+    for (int i = 0; i < n; ++i) {
+      WaitTickDone();
+      timer_();
+    }
+  }
+  void WaitTickDone() {
+    DWORD until = GetTickCount() + 15000;
+    while (tickPending_() && static_cast<LONG>(until - GetTickCount()) > 0) Sleep(5);
   }
   void Online(const char* name = "VelaVPN") {
     std::lock_guard<std::mutex> g(ras_.lock);
@@ -631,6 +663,44 @@ TEST_F(TunnelW7Test, LostConnectionIsReportedAsOneOne) {
   Ticks(1);
   EXPECT_EQ(WaitEvents(3).back(), Msg(WM_TUNNEL_DISCONNECTED, 1, 1));
   EXPECT_EQ(getIp_(), 0);
+}
+
+TEST_F(TunnelW7Test, PollAfterACloseDoesNotBringTheOldAddressBack) {
+  InitWithWindow();
+  Online();
+  Start();
+  Ticks(1);
+  WaitEvents(2);
+  close_();
+  WaitEvents(4);
+  ASSERT_EQ(getIp_(), 0);
+  // The system's hang-up does not wait: the dying connection is still listed.
+  Ticks(1);
+  Pump(500);
+  EXPECT_EQ(getIp_(), 0);
+  EXPECT_EQ(events_.size(), 4u);
+}
+
+TEST_F(TunnelW7Test, TicksDoNotQueueBehindABlockedTick) {
+  InitWithWindow();
+  Online();
+  ras_.projectionFailures = 4;  // the first tick blocks for about four seconds
+  Start();
+  DWORD t0 = GetTickCount();
+  for (int i = 0; i < 10; ++i) {
+    timer_();
+    Pump(100);
+  }
+  while (GetTickCount() - t0 < 4500) Pump(100);
+  {
+    std::lock_guard<std::mutex> g(ras_.lock);
+    EXPECT_EQ(ras_.projectionQueries, 4);  // the nine ticks sent meanwhile were dropped
+  }
+  // Nothing was left queued: the next tick runs at once.
+  Ticks(1);
+  EXPECT_EQ(WaitEvents(2).back(), WithText(WM_TUNNEL_CONNECTED, 0, "10.8.0.9"));
+  std::lock_guard<std::mutex> g(ras_.lock);
+  EXPECT_EQ(ras_.projectionQueries, 5);
 }
 
 TEST_F(TunnelW7Test, EntryNameDifferingOnlyInCaseIsNotRecognised) {

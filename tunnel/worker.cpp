@@ -100,6 +100,10 @@ void CWorker::ReportError(DWORD code) {
   m_bConnecting = 0;
 #ifdef TUNNEL_W7
   m_nWaitTicks = 0;
+#else
+  // A dial that failed through the progress callback still holds its port until its
+  // handle is hung up; left alone, the next dial can meet 756.
+  if (m_hRasConn) ReleaseFailedDial(&m_hRasConn);
 #endif
   g_szErrorText[0] = '\0';
   if (RasApi().GetErrorString(code, g_szErrorText, kErrorTextSize) != 0) g_szErrorText[0] = '\0';
@@ -147,7 +151,20 @@ void CWorker::OnExit(WPARAM, LPARAM) { EndMessageLoop(); }
 
 void CWorker::OnTimer(WPARAM, LPARAM) {
 #ifdef TUNNEL_W7
-  int found = PollConnection(&m_hRasConn);
+  // The poll fills a buffer of its own: the system's hang-up does not wait, so a poll right
+  // after a close can still find the dying connection, and its address must not come back
+  // into the client address text of an idle module.
+  HRASCONN conn = m_hRasConn;
+  char ip[kClientIpSize] = "";
+  int found = PollConnection(&conn, ip, sizeof ip);
+  if (m_bConnecting == 1 || m_bConnected == 1) {
+    if (found) {
+      m_hRasConn = conn;
+      CopyCut(g_szClientIp, kClientIpSize, ip);
+    }
+  } else {
+    found = 0;
+  }
   if (m_bConnecting == 1) {
     ++m_nWaitTicks;
     if (found) {
@@ -163,4 +180,5 @@ void CWorker::OnTimer(WPARAM, LPARAM) {
     PostUi(WM_TUNNEL_DISCONNECTED, 1, 1);
   }
 #endif
+  InterlockedExchange(&g_lTickPending, 0);
 }
