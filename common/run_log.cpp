@@ -4,22 +4,23 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "common/text_format.h"
 
 namespace {
 
-// Constructed on first use: module start-up code sets the path during static
-// initialisation, possibly before this file's own globals would exist.
-std::string& LogPath() {
-  static std::string path(".\\run.log");
-  return path;
-}
+// A fixed array, set up before any code runs and never destroyed: module start-up code
+// sets the path during static initialisation, and the client's background worker may
+// still write while the process is ending and other globals are already gone.
+char g_szLogPath[1024] = ".\\run.log";
+
+const char* LogPath() { return g_szLogPath; }
 
 int AppendRecord(const char* text, size_t len) {
   // Binary append: callers end their texts in "\r\n" and the file must hold exactly that;
   // a text-mode stream would turn it into "\r\r\n".
-  FILE* f = std::fopen(LogPath().c_str(), "ab");
+  FILE* f = std::fopen(LogPath(), "ab");
   if (!f) return -1;
   SYSTEMTIME st;
   GetLocalTime(&st);
@@ -45,15 +46,22 @@ int CRunLog::Write(const char* fmt, ...) {
 
 int CRunLog::WriteText(const std::string& text) { return AppendRecord(text.data(), text.size()); }
 
-void CRunLog::SetPath(const char* path) { LogPath() = path ? path : ""; }
+void CRunLog::SetPath(const char* path) {
+  // A path that does not fit is refused rather than cut into the name of another file;
+  // the empty path makes every write fail.
+  size_t n = path ? std::strlen(path) : 0;
+  if (n >= sizeof g_szLogPath) n = 0;
+  if (n) std::memcpy(g_szLogPath, path, n);
+  g_szLogPath[n] = '\0';
+}
 
 std::string CRunLog::GetPath() { return LogPath(); }
 
 void CRunLog::CheckSize() {
   WIN32_FILE_ATTRIBUTE_DATA fa;
-  if (!GetFileAttributesExA(LogPath().c_str(), GetFileExInfoStandard, &fa)) return;
+  if (!GetFileAttributesExA(LogPath(), GetFileExInfoStandard, &fa)) return;
   if (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
-  if (fa.nFileSizeHigh != 0 || fa.nFileSizeLow > kRunLogMaxBytes) DeleteFileA(LogPath().c_str());
+  if (fa.nFileSizeHigh != 0 || fa.nFileSizeLow > kRunLogMaxBytes) DeleteFileA(LogPath());
 }
 
 int WriteLog(const char* fmt, ...) {

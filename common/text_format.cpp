@@ -61,7 +61,11 @@ std::string QuoteCommandArg(const std::string& arg) {
   size_t backslashes = 0;
   for (size_t i = 0; i < arg.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(arg[i]);
-    if (c >= 0x81 && c <= 0xFE && i + 1 < arg.size()) {
+    // A lead byte forms a character only with a real trail byte; after anything else
+    // (a quote above all) the lead byte stands alone and the next byte is read for itself.
+    unsigned char next = i + 1 < arg.size() ? static_cast<unsigned char>(arg[i + 1]) : 0;
+    bool trail = (next >= 0x40 && next <= 0x7E) || (next >= 0x80 && next <= 0xFE);
+    if (c >= 0x81 && c <= 0xFE && trail) {
       out.append(backslashes, '\\');
       backslashes = 0;
       out += arg[i];

@@ -37,5 +37,6 @@ std::string FormatLogPrefix(const LogTime& t);
 // One argument quoted so that the Windows command-line splitting rules give it back
 // unchanged: surrounded by double quotes, embedded quotes escaped, backslashes doubled
 // where they come before a quote. GBK double-byte characters are kept whole, so a trail
-// byte 0x5C is never taken for a backslash.
+// byte 0x5C is never taken for a backslash; only 0x40-0x7E and 0x80-0xFE count as trail
+// bytes, so a quote after a lead byte is still escaped.
 std::string QuoteCommandArg(const std::string& arg);

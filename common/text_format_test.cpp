@@ -90,4 +90,10 @@ TEST(QuoteCommandArg, GbkTrailByteBackslashIsNotDoubled) {
   EXPECT_EQ(QuoteCommandArg("\xC4\xE3\\"), "\"\xC4\xE3\\\\\"");
 }
 
+TEST(QuoteCommandArg, QuoteAfterALoneLeadByteIsStillEscaped) {
+  // 0x81 0x22 is no GBK character: the quote must not pass as its trail byte.
+  EXPECT_EQ(QuoteCommandArg("\x81\""), "\"\x81\\\"\"");
+  EXPECT_EQ(QuoteCommandArg("\x81\"\x81\x40"), "\"\x81\\\"\x81\x40\"");
+}
+
 }  // namespace
