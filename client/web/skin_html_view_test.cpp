@@ -130,6 +130,7 @@ TEST_F(SkinHtmlViewTest, PageRequestCarriesTheIdentityCookies) {
 
   CSkinHtmlView view;
   ASSERT_TRUE(view.CreateOverControl(kPlaceholderId, m_parent));
+  // In a new Wine prefix the first navigation waits some seconds for Wine's RPC service.
   view.OpenUrl(url);
   std::string head;
   PumpUntil([&] {
@@ -147,7 +148,7 @@ TEST_F(SkinHtmlViewTest, PageRequestCarriesTheIdentityCookies) {
     send(s, answer, sizeof(answer) - 1, 0);
     closesocket(s);
     return true;
-  }, BrowserExpected() ? 10000 : 1000);
+  }, BrowserExpected() ? 30000 : 1000);
   closesocket(listener);
   WSACleanup();
 
