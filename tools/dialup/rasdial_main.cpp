@@ -24,6 +24,7 @@ namespace {
 
 const DWORD kDialTimeoutMs = 120000;
 const DWORD kHangupWaitMs = 10000;
+const DWORD kDialPollMs = 200;
 
 struct DialWatch {
   HANDLE done;
@@ -145,6 +146,21 @@ int Disconnect(const std::string* entry) {
   return 0;
 }
 
+// Waits for the end of the dial. A dial hung up from elsewhere (rasdial ENTRY /DISCONNECT)
+// hears no more notifications, so its handle is looked at between waits.
+DWORD WaitDial(HRASCONN h) {
+  for (DWORD waited = 0; waited < kDialTimeoutMs; waited += kDialPollMs) {
+    if (WaitForSingleObject(g_watch.done, kDialPollMs) == WAIT_OBJECT_0) return g_watch.error;
+    RASCONNSTATUSA status;
+    status.dwSize = sizeof status;
+    DWORD s = RasGetConnectStatusA(h, &status);
+    if (s == ERROR_INVALID_HANDLE || (s == 0 && status.rasconnstate == RASCS_Disconnected)) {
+      return ERROR_USER_DISCONNECTION;
+    }
+  }
+  return ERROR_PPP_TIMEOUT;
+}
+
 int DialEntry(const std::string& entry, const std::string& user, const std::string& password,
               const std::string& domain, const std::string& phone, const std::string& phonebook) {
   DWORD err = 0;
@@ -173,10 +189,7 @@ int DialEntry(const std::string& entry, const std::string& user, const std::stri
   err = RasDialA(nullptr, phonebook.empty() ? nullptr : phonebook.c_str(), &params, 1,
                  reinterpret_cast<LPVOID>(&OnDialEvent), &h);
   SecureZeroMemory(params.szPassword, sizeof params.szPassword);
-  if (err == 0) {
-    err = WaitForSingleObject(g_watch.done, kDialTimeoutMs) == WAIT_OBJECT_0 ? g_watch.error
-                                                                             : ERROR_PPP_TIMEOUT;
-  }
+  if (err == 0) err = WaitDial(h);
   if (err) {
     if (h) HangUpAndWait(h);
     PrintError(err);
