@@ -49,12 +49,13 @@ std::string LoginServersXml(int port) {
          "Port=\"" + std::to_string(port) + "\"/></LoginServer></Data>";
 }
 
-// Login datagrams the stand-in has recorded so far.
-int LoginRecords() {
+// Login datagrams the stand-in has recorded so far for this user and password.
+int LoginRecords(const std::string& user, const std::string& password) {
   std::string bytes;
   if (!ReadFileBytes(EnvPath("ACCEL_STUB_RECORD"), &bytes)) return 0;
+  std::string needle = "\"user\":\"" + user + "\",\"password\":\"" + password + "\"";
   int n = 0;
-  for (size_t at = 0; (at = bytes.find("\"role\":\"login\"", at)) != std::string::npos; ++at) ++n;
+  for (size_t at = 0; (at = bytes.find(needle, at)) != std::string::npos; ++at) ++n;
   return n;
 }
 
@@ -129,14 +130,14 @@ class DialogTest : public ::testing::Test {
 
 TEST_F(DialogTest, LoginRefusesShortNamesWrongPasswordsAndLogsInWithTheStoredAnswer) {
   MakeStore(LoginServersXml(8001), &StartUiWorker);
-  int before = LoginRecords();
+  int before = LoginRecords("test02", "pass02");
   CLoginDialog dialog;
   INT_PTR result = RunDriven(dialog, CLoginDialog::Title(), [&](HWND wnd) {
     // The banner is the service's mini page.
     EXPECT_EQ(Text(GetDlgItem(wnd, IDC_LOGIN_REGISTER)), "注册帐号");
 
     Type(wnd, IDC_LOGIN_USER, "t");
-    Type(wnd, IDC_LOGIN_PASSWORD, "pass01");
+    Type(wnd, IDC_LOGIN_PASSWORD, "pass02");
     Click(wnd, IDOK);
     ASSERT_EQ(boxes_.boxes.size(), 1u);
     EXPECT_EQ(boxes_.boxes[0].text, "请输入用户名、密码登录！");
@@ -144,10 +145,10 @@ TEST_F(DialogTest, LoginRefusesShortNamesWrongPasswordsAndLogsInWithTheStoredAns
     EXPECT_EQ(boxes_.boxes[0].type, static_cast<UINT>(MB_ICONERROR));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(wnd, IDOK)));
     Sleep(300);
-    EXPECT_EQ(LoginRecords(), before) << "a refused name sends nothing";
+    EXPECT_EQ(LoginRecords("t", "pass02"), 0) << "a refused name sends nothing";
 
-    Type(wnd, IDC_LOGIN_USER, "test01");
-    Type(wnd, IDC_LOGIN_PASSWORD, "wrong-one");
+    Type(wnd, IDC_LOGIN_USER, "test02");
+    Type(wnd, IDC_LOGIN_PASSWORD, "wrong-dialog-pass");
     Click(wnd, IDOK);
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(wnd, IDOK)));
     ASSERT_TRUE(WaitFor([&] { return boxes_.boxes.size() == 2; }, 15000));
@@ -156,19 +157,20 @@ TEST_F(DialogTest, LoginRefusesShortNamesWrongPasswordsAndLogsInWithTheStoredAns
     EXPECT_EQ(boxes_.boxes[1].type, static_cast<UINT>(MB_ICONWARNING));
     EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(GetDlgItem(wnd, IDOK)) != FALSE; }, 2000));
 
-    Type(wnd, IDC_LOGIN_PASSWORD, "pass01");
+    EXPECT_EQ(LoginRecords("test02", "wrong-dialog-pass"), 1);
+    Type(wnd, IDC_LOGIN_PASSWORD, "pass02");
     SendMessageA(GetDlgItem(wnd, IDC_LOGIN_REMEMBER), BM_SETCHECK, BST_CHECKED, 0);
     Click(wnd, IDOK);
   });
   EXPECT_EQ(result, IDOK);
   EXPECT_EQ(boxes_.boxes.size(), 2u);
-  EXPECT_EQ(store_->m_userName, "test01");
-  EXPECT_EQ(store_->m_password, "pass01");
-  EXPECT_EQ(store_->m_accountUser, "test01");
-  EXPECT_EQ(store_->m_loginCode, "C0DE0001");
-  EXPECT_EQ(store_->m_accountKind, "付费用户");
+  EXPECT_EQ(store_->m_userName, "test02");
+  EXPECT_EQ(store_->m_password, "pass02");
+  EXPECT_EQ(store_->m_accountUser, "test02");
+  EXPECT_EQ(store_->m_loginCode, "C0DE0002");
+  EXPECT_EQ(store_->m_accountKind, "免费积分用户");
   EXPECT_EQ(store_->m_remember, 1);
-  EXPECT_EQ(LoginRecords(), before + 2);
+  EXPECT_EQ(LoginRecords("test02", "pass02"), before + 1);
 
   // The settings written at exit bring the next start straight through: auto-login.
   store_->m_autoLogin = 1;
@@ -178,8 +180,8 @@ TEST_F(DialogTest, LoginRefusesShortNamesWrongPasswordsAndLogsInWithTheStoredAns
   MakeStore(LoginServersXml(8001), &StartUiWorker);
   CLoginDialog again;
   EXPECT_EQ(RunDriven(again, CLoginDialog::Title(), [](HWND) {}), IDOK);
-  EXPECT_EQ(store_->m_loginCode, "C0DE0001");
-  EXPECT_EQ(LoginRecords(), before + 3);
+  EXPECT_EQ(store_->m_loginCode, "C0DE0002");
+  EXPECT_EQ(LoginRecords("test02", "pass02"), before + 2);
 }
 
 TEST_F(DialogTest, NoLoginServerAnsweringIsANetworkFaultNotAWrongPassword) {
