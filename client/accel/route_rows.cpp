@@ -58,24 +58,71 @@ std::string RouteErrorText(uint32_t code) {
   }
 }
 
+bool ParseDottedAddress(const std::string& text, uint32_t* addr) {
+  unsigned char parts[4];
+  size_t pos = 0;
+  for (int p = 0; p < 4; ++p) {
+    if (p > 0) {
+      if (pos >= text.size() || text[pos] != '.') return false;
+      ++pos;
+    }
+    size_t begin = pos;
+    unsigned value = 0;
+    while (pos < text.size() && pos - begin < 4 && text[pos] >= '0' && text[pos] <= '9')
+      value = value * 10 + static_cast<unsigned>(text[pos++] - '0');
+    size_t digits = pos - begin;
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    if (digits > 1 && text[begin] == '0') return false;
+    parts[p] = static_cast<unsigned char>(value);
+  }
+  if (pos != text.size()) return false;
+  std::memcpy(addr, parts, 4);
+  return true;
+}
+
+bool RouteRowFor(const RouteRow& tmpl, const std::string& net, const std::string& mask,
+                 RouteRow* row) {
+  uint32_t netAddr, maskAddr;
+  if (!ParseDottedAddress(net, &netAddr) || !ParseDottedAddress(mask, &maskAddr)) return false;
+  *row = BuildRouteRow(tmpl, netAddr, maskAddr);
+  return true;
+}
+
+std::string BadRouteEntryText(const std::string& net, const std::string& mask) {
+  auto shown = [](const std::string& text) {
+    std::string out = text.substr(0, 40);
+    for (char& c : out)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return out;
+  };
+  return Format("路由项不是有效的地址，已跳过：net=\"%s\" mask=\"%s\"\r\n", shown(net).c_str(),
+                shown(mask).c_str());
+}
+
 namespace {
 
-void ReadEntries(CXmlDoc& doc, RouteKind kind, std::vector<RouteEntry>& out) {
+void WalkEntries(CXmlDoc& doc, RouteKind kind, const RouteVisitor& visit) {
   if (!doc.Enter()) return;
-  while (doc.FindNext("entry")) out.push_back({kind, doc.GetAttribute("net"), doc.GetAttribute("mask")});
+  while (doc.FindNext("entry")) visit(kind, doc.GetAttribute("net"), doc.GetAttribute("mask"));
   doc.Leave();
 }
 
 }  // namespace
 
-std::vector<RouteEntry> ReadRouteList(CXmlDoc& doc) {
-  std::vector<RouteEntry> out;
-  if (!doc.FindNext("data") || !doc.Enter()) return out;
+void WalkRouteList(CXmlDoc& doc, const RouteVisitor& visit) {
+  if (!doc.FindNext("data") || !doc.Enter()) return;
   // A failed search leaves the position where it was, so a list without "remote" still
   // finds "direct"; one placed before "remote" is not looked for.
-  if (doc.FindNext("remote")) ReadEntries(doc, kRouteTunnel, out);
-  if (doc.FindNext("direct")) ReadEntries(doc, kRouteDirect, out);
+  if (doc.FindNext("remote")) WalkEntries(doc, kRouteTunnel, visit);
+  if (doc.FindNext("direct")) WalkEntries(doc, kRouteDirect, visit);
   doc.Leave();
+}
+
+std::vector<RouteEntry> ReadRouteList(CXmlDoc& doc) {
+  std::vector<RouteEntry> out;
+  WalkRouteList(doc, [&out](RouteKind kind, const std::string& net, const std::string& mask) {
+    out.push_back({kind, net, mask});
+  });
   return out;
 }
 

@@ -57,6 +57,22 @@ RouteRow BuildRouteRow(const RouteRow& tmpl, uint32_t net, uint32_t mask);
 // The run-log line for a failed route addition.
 std::string RouteErrorText(uint32_t code);
 
+// A dotted IPv4 address exactly: four decimal parts of 0 to 255 without leading zeros
+// (which inet_addr would read as octal), nothing before, between or after. Network byte
+// order. inet_addr takes far more ("1", "0x7f.1", "") and makes all ones of a failure.
+bool ParseDottedAddress(const std::string& text, uint32_t* addr);
+
+// The row to add for a network given as texts; false, and nothing to add, when net or mask
+// is not a dotted address (a missing attribute reads as ""): such an entry would route a
+// network nobody listed, all ones or the whole Internet. A mask that is not contiguous is
+// still a mask.
+bool RouteRowFor(const RouteRow& tmpl, const std::string& net, const std::string& mask,
+                 RouteRow* row);
+
+// The run-log line naming an entry that was skipped for not being an address; the texts
+// come from a downloaded file and are cut short, control bytes shown as '?'.
+std::string BadRouteEntryText(const std::string& net, const std::string& mask);
+
 enum RouteKind { kRouteTunnel, kRouteDirect };
 
 struct RouteEntry {
@@ -68,6 +84,11 @@ struct RouteEntry {
 // The networks of a loaded route list: the tunnel ones under data/remote, then the direct
 // ones under the data/direct that follows it.
 std::vector<RouteEntry> ReadRouteList(CXmlDoc& doc);
+// The same networks handed one by one to visit, in the same order, without collecting
+// them first: a list can hold tens of thousands.
+typedef std::function<void(RouteKind kind, const std::string& net, const std::string& mask)>
+    RouteVisitor;
+void WalkRouteList(CXmlDoc& doc, const RouteVisitor& visit);
 
 // The dump of the table: a heading, then one line per row in table order.
 std::vector<std::string> RouteDumpLines(const std::vector<RouteRow>& rows);

@@ -106,6 +106,25 @@ TEST(RouteRowBuild, HostPartIsClearedAndTheTemplateGivesHopInterfaceAndMetrics) 
   EXPECT_EQ(r.dest, 0xFFFFFFFFu);
 }
 
+TEST(RouteRowBuild, EntriesThatAreNoDottedAddressesGiveNoRow) {
+  RouteRow tmpl = Row(0, 0, Addr(10, 8, 0, 1), 9, 20);
+  RouteRow row;
+  // A mask that is not contiguous is still an address.
+  ASSERT_TRUE(RouteRowFor(tmpl, "10.1.2.3", "255.0.255.0", &row));
+  EXPECT_EQ(row.dest, Addr(10, 0, 2, 0));
+  EXPECT_EQ(row.mask, Addr(255, 0, 255, 0));
+  ASSERT_TRUE(RouteRowFor(tmpl, "0.0.0.0", "255.255.255.255", &row));
+  // inet_addr would make all ones or 0.0.0.0/0 (the whole Internet) of each of these.
+  for (const char* bad : {"", "1", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4 ", " 1.2.3.4",
+                          "0x7f.0.0.1", "010.1.1.1", "1..2.3", "1.2.3.", "a.b.c.d", "1.2.3.4x",
+                          "1.2.3.0004"}) {
+    EXPECT_FALSE(RouteRowFor(tmpl, bad, "255.255.255.0", &row)) << "[" << bad << "]";
+    EXPECT_FALSE(RouteRowFor(tmpl, "10.0.0.0", bad, &row)) << "[" << bad << "]";
+  }
+  EXPECT_EQ(BadRouteEntryText("a\r\nb", std::string(100, 'm')),
+            "路由项不是有效的地址，已跳过：net=\"a??b\" mask=\"" + std::string(40, 'm') + "\"\r\n");
+}
+
 TEST(RouteErrors, EachKnownCodeHasItsTextAndOthersShowTheCode) {
   EXPECT_EQ(RouteErrorText(160), "添加路由失败：路由参数不正确(1).\r\n");
   EXPECT_EQ(RouteErrorText(87), "添加路由失败：路由参数不正确(2).\r\n");
