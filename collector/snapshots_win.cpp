@@ -47,13 +47,15 @@ bool CSystemSnapshots::Processes(std::vector<ProcessRecord>* records, size_t lim
   if (snap == INVALID_HANDLE_VALUE) return false;
   PROCESSENTRY32 pe;
   pe.dwSize = sizeof pe;
-  for (BOOL more = Process32First(snap, &pe); more && records->size() < limit;
-       more = Process32Next(snap, &pe)) {
+  // The walk stops at the limit without asking for the record after it.
+  BOOL more = records->size() < limit && Process32First(snap, &pe);
+  while (more) {
     ProcessRecord rec;
     rec.pid = pe.th32ProcessID;
     pe.szExeFile[sizeof pe.szExeFile - 1] = '\0';
     rec.exeFile = pe.szExeFile;
     records->push_back(rec);
+    more = records->size() < limit && Process32Next(snap, &pe);
   }
   CloseHandle(snap);
   return true;
