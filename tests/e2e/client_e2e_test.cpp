@@ -91,7 +91,6 @@ bool WaitRequest(const char* path, const std::string& part, DWORD ms) {
 TEST(ClientE2E, LoginRefusedTwiceThenCancelledLeavesNoWindow) {
   ClientSession s("e2e_cancel", nullptr);
   ASSERT_TRUE(s.WriteUserIni("RUN_COUNTER=1\r\n"));
-  int trayBefore = e2e::TrayIconCount();
   ASSERT_TRUE(s.Start());
   HWND login = s.WaitLogin();
   ASSERT_NE(login, nullptr) << "no login dialog titled " << e2e::kTitle;
@@ -108,9 +107,11 @@ TEST(ClientE2E, LoginRefusedTwiceThenCancelledLeavesNoWindow) {
   EXPECT_GT(e2e::Requests("login"), logins);
   EXPECT_TRUE(gui::WaitEnabled(gui::FindControl(login, IDOK), true, e2e::kStepMs));
 
+  // Cancel: the program ends without ever making its main window (and so its tray icon,
+  // which belongs to that window).
   ASSERT_TRUE(gui::Click(gui::FindControl(login, IDCANCEL)));
   ASSERT_TRUE(s.WaitExit(e2e::kStepMs));
-  EXPECT_EQ(e2e::TrayIconCount(), trayBefore);
+  EXPECT_EQ(gui::WaitTopWindow({0, "AccelMainFrame", nullptr, false}, 0), nullptr);
 }
 
 TEST(ClientE2E, EmptyGameListAtHighDpiThenTrayAndSessionEnd) {
@@ -125,7 +126,6 @@ TEST(ClientE2E, EmptyGameListAtHighDpiThenTrayAndSessionEnd) {
                              "<Server Address=\"127.0.0.1\" Port=\"8001\"/>\r\n"
                              "</LoginServer>\r\n</Data>\r\n"));
   ASSERT_TRUE(s.WriteUserIni("RUN_COUNTER=1\r\nMODE_APP=3\r\nCONN_SRV=0\r\n"));
-  int trayBefore = e2e::TrayIconCount();
   ASSERT_TRUE(s.Start());
   HWND frame = s.LoginToMain("test02", "pass02");
   e2e::SetLogPixels(0);
@@ -134,7 +134,7 @@ TEST(ClientE2E, EmptyGameListAtHighDpiThenTrayAndSessionEnd) {
   RECT r = gui::WindowRect(frame);
   EXPECT_EQ(r.right - r.left, 800);
   EXPECT_EQ(r.bottom - r.top, 658);
-  EXPECT_EQ(e2e::TrayIconCount(), trayBefore + 1);
+  EXPECT_TRUE(e2e::TrayIconShown(frame, 1));
 
   HWND page = s.AccelPage(frame);
   ASSERT_NE(page, nullptr);
@@ -166,6 +166,7 @@ TEST(ClientE2E, EmptyGameListAtHighDpiThenTrayAndSessionEnd) {
   if (s.Running()) {
     PostMessageA(frame, WM_COMMAND, kTrayExit, 0);
     ASSERT_TRUE(s.WaitExit(e2e::kStepMs));
+    EXPECT_FALSE(e2e::TrayIconShown(frame, 1));
     EXPECT_EQ(Ini(s, "MODE_APP"), "3");
     EXPECT_EQ(Ini(s, "CONN_SRV"), "0");
   }
@@ -217,10 +218,10 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
   ASSERT_TRUE(gui::ComboSelect(games, 0));
 
   {
-    // Connect while the route list is slow: through the account check, the dial and the
-    // route list the window answers at once.
-    StubMode slowRoutes("/route.php", "slow:3000");
-    size_t routes = e2e::Requests("/route.php");
+    // Connect with a slow account check and a dial of a few seconds: all along the window
+    // answers at once. (The route list is not fetched here: the simulated connection has no
+    // interface, so no route leads to its address and the route job stops before asking.)
+    StubMode slowCheck("login", "slow:1500");
     ASSERT_TRUE(gui::Click(connect));
     DWORD worst = 0, end = GetTickCount() + e2e::kDialMs;
     bool connected = false;
@@ -246,7 +247,6 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
     ASSERT_TRUE(ReadFileBytes(started, &folder)) << "the game was not started";
     folder.erase(folder.find_last_not_of("\r\n ") + 1);
     EXPECT_EQ(lstrcmpiA(folder.c_str(), sys), 0) << "started in " << folder;
-    EXPECT_GT(e2e::Requests("/route.php"), routes);
   }
 
   ASSERT_TRUE(gui::Click(disconnect));

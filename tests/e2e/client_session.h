@@ -85,8 +85,9 @@ bool RequestWithQuery(const char* path, const std::string& part);
 // An expiry as the client shows it: local time of the seconds since 1970, "%Y-%m-%d %H:%M".
 std::string LocalExpiry(unsigned long long seconds);
 
-// The number of notification-area icons Wine's shell shows (its icon windows).
-int TrayIconCount();
+// Whether the notification area holds the icon (owner window, id): asked by modifying
+// nothing of it, which the shell grants only for an icon it has.
+bool TrayIconShown(HWND owner, UINT id);
 
 // HKLM value written for a scenario and removed again.
 bool SetMachineString(const char* key, const char* name, const std::string& value);

@@ -1,5 +1,7 @@
 #include "tests/e2e/client_session.h"
 
+#include <shellapi.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -40,17 +42,6 @@ std::string SystemDir() {
   char dir[MAX_PATH];
   UINT n = GetSystemDirectoryA(dir, sizeof dir);
   return n > 0 && n < sizeof dir ? std::string(dir, n) : std::string("C:\\windows\\system32");
-}
-
-BOOL CALLBACK CountTrayChildren(HWND w, LPARAM lp) {
-  if (gui::ClassOf(w) == "tray_icon") ++*reinterpret_cast<int*>(lp);
-  return TRUE;
-}
-
-BOOL CALLBACK CountTrayTop(HWND w, LPARAM lp) {
-  CountTrayChildren(w, lp);
-  EnumChildWindows(w, CountTrayChildren, lp);
-  return TRUE;
 }
 
 }  // namespace
@@ -234,10 +225,13 @@ std::string LocalExpiry(unsigned long long seconds) {
   return buf;
 }
 
-int TrayIconCount() {
-  int n = 0;
-  EnumWindows(CountTrayTop, reinterpret_cast<LPARAM>(&n));
-  return n;
+bool TrayIconShown(HWND owner, UINT id) {
+  NOTIFYICONDATAA data = {};
+  data.cbSize = sizeof data;
+  data.hWnd = owner;
+  data.uID = id;
+  data.uFlags = 0;
+  return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
 }
 
 bool SetMachineString(const char* key, const char* name, const std::string& value) {

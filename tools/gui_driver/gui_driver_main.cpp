@@ -17,6 +17,7 @@
 //   gui_driver command WND ID                WM_COMMAND (menu command) posted to the window
 //   gui_driver close WND                     WM_CLOSE posted
 //   gui_driver screenshot FILE.bmp
+//   gui_driver list                          every top-level window: handle, process, class, title
 // Exit code 0 on success, 1 when the thing waited for did not come, 2 on bad usage.
 #include <windows.h>
 
@@ -102,6 +103,22 @@ int main(int argc, char** argv) {
     HWND w = gui::WaitTopWindow(o.q, o.timeoutMs);
     if (!w) return 1;
     std::printf("%llx\n", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(w)));
+    return 0;
+  }
+  if (cmd == "list") {
+    gui::WindowQuery all;
+    all.visibleOnly = false;
+    for (HWND w : gui::TopWindows(all)) {
+      char title[256];
+      title[0] = '\0';
+      GetWindowTextA(w, title, sizeof title);
+      char handle[32];
+      std::snprintf(handle, sizeof handle, "%llx",
+                    static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(w)));
+      Print(std::string(handle) + " pid " +
+            std::to_string(gui::ProcessOf(w)) + (IsWindowVisible(w) ? " visible " : " hidden ") +
+            gui::ClassOf(w) + " \"" + title + "\"");
+    }
     return 0;
   }
   if (cmd == "msgbox") {
