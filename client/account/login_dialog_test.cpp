@@ -131,6 +131,7 @@ class DialogTest : public ::testing::Test {
 TEST_F(DialogTest, LoginRefusesShortNamesWrongPasswordsAndLogsInWithTheStoredAnswer) {
   MakeStore(LoginServersXml(8001), &StartUiWorker);
   int before = LoginRecords("test02", "pass02");
+  int wrongBefore = LoginRecords("test02", "wrong-dialog-pass");
   CLoginDialog dialog;
   INT_PTR result = RunDriven(dialog, CLoginDialog::Title(), [&](HWND wnd) {
     // The banner is the service's mini page.
@@ -157,7 +158,7 @@ TEST_F(DialogTest, LoginRefusesShortNamesWrongPasswordsAndLogsInWithTheStoredAns
     EXPECT_EQ(boxes_.boxes[1].type, static_cast<UINT>(MB_ICONWARNING));
     EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(GetDlgItem(wnd, IDOK)) != FALSE; }, 2000));
 
-    EXPECT_EQ(LoginRecords("test02", "wrong-dialog-pass"), 1);
+    EXPECT_EQ(LoginRecords("test02", "wrong-dialog-pass"), wrongBefore + 1);
     Type(wnd, IDC_LOGIN_PASSWORD, "pass02");
     SendMessageA(GetDlgItem(wnd, IDC_LOGIN_REMEMBER), BM_SETCHECK, BST_CHECKED, 0);
     Click(wnd, IDOK);
@@ -260,6 +261,8 @@ TEST_F(DialogTest, LineTreeFromGroupsFileAndEachLatencyOnItsOwnLine) {
   std::string groups;
   ASSERT_TRUE(ReadFileBytes(EnvPath("ACCEL_STUB_DATA") + "\\groups.xml", &groups));
   ASSERT_TRUE(WriteFileBytes(dir_ + "\\Cache\\groups.xml", groups));
+  // A host of this test alone: the cookie store is the process's, and other pages set "app".
+  ASSERT_TRUE(WriteFileBytes(dir_ + "\\service.ini", "[Service]\r\nClientHost=127.0.0.3\r\n"));
   MakeStore(LoginServersXml(8001), &StartRecordingWorker);
   store_->m_accountUser = "玩家一";
 
@@ -342,7 +345,7 @@ TEST_F(DialogTest, LineTreeFromGroupsFileAndEachLatencyOnItsOwnLine) {
   // The guide page knows the user and nothing of the game.
   char cookies[512] = "";
   DWORD size = sizeof cookies;
-  ASSERT_TRUE(InternetGetCookieA("http://127.0.0.2/choice_guide.html", nullptr, cookies, &size));
+  ASSERT_TRUE(InternetGetCookieA("http://127.0.0.3/choice_guide.html", nullptr, cookies, &size));
   EXPECT_NE(std::string(cookies).find("uid=玩家一"), std::string::npos) << cookies;
   EXPECT_EQ(std::string(cookies).find("app="), std::string::npos) << cookies;
 }

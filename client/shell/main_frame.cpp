@@ -9,8 +9,11 @@
 #include "client/accel/route_manager.h"
 #include "client/accel/select_line_dlg.h"
 #include "client/account/config_store.h"
+#include "client/diag/dlg_debug_info.h"
+#include "client/shell/net_tuning.h"
 #include "client/shell/resource.h"
 #include "client/ui/message_box.h"
+#include "client/web/web_page_dlg.h"
 #include "common/command_runner.h"
 #include "common/run_log.h"
 
@@ -35,6 +38,7 @@ ON_FRAME_COMMAND(ID_SHOW_HELP, &CMainFrame::OnShowHelp)
 ON_FRAME_COMMAND(ID_SHOW_AK_VOICE, &CMainFrame::OnShowAkVoice)
 ON_FRAME_COMMAND(ID_SHOW_DEBUG, &CMainFrame::OnShowDebug)
 ON_FRAME_COMMAND(ID_SELECT_LINE, &CMainFrame::OnSelectLine)
+ON_FRAME_COMMAND(ID_NET_TUNING, &CMainFrame::OnNetTuning)
 ON_FRAME_COMMAND(ID_CLEAR_ACCOUNT, &CMainFrame::OnClearAccount)
 ON_FRAME_COMMAND(ID_VIEW_LOG, &CMainFrame::OnViewLog)
 ON_FRAME_COMMAND(ID_VISIT_SITE, &CMainFrame::OnVisitSite)
@@ -45,11 +49,6 @@ ON_FRAME_COMMAND(ID_TRAY_EXIT, &CMainFrame::OnExit)
 END_FRAME_MESSAGE_MAP(CMainFrame)
 
 namespace {
-
-// The pages after the acceleration page, in tool bar order.
-const UINT kPageTemplates[CMainFrame::kPageCount] = {
-    IDD_ACC_MAIN, IDD_GAME_TOOL, IDD_RECHARGE, IDD_BUY_CARDS,
-    IDD_HOT_GAMES, IDD_HELP, IDD_AK_VOICE, IDD_DEBUG_INFO};
 
 const UINT_PTR kFrameTimer = 1;
 
@@ -67,7 +66,13 @@ void RunCommand(const char* format, const std::string& argument) {
 }  // namespace
 
 CMainFrame::CMainFrame() : m_toolBar(nullptr), m_toolImages(nullptr), m_activePage(0) {
-  for (int i = 1; i < kPageCount; ++i) m_pages[i].reset(new CDialogBase(kPageTemplates[i]));
+  m_pages[1].reset(new CGameToolDlg);
+  m_pages[2].reset(new CRechargeDlg);
+  m_pages[3].reset(new CBuyCardsDlg);
+  m_pages[4].reset(new CHotGamesDlg);
+  m_pages[5].reset(new CHelpDlg);
+  m_pages[6].reset(new CAkVoiceDlg);
+  m_pages[7].reset(new CDlgDebugInfo);
 }
 
 CMainFrame::~CMainFrame() {
@@ -105,6 +110,10 @@ LRESULT CMainFrame::OnCreate(WPARAM, LPARAM) {
   SetWindowPos(m_hWnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 
   SetMenu(m_hWnd, LoadMenuA(ResourceInstance(), MAKEINTRESOURCEA(IDR_MAINFRAME)));
+  if (ConfigStore().m_runCounter == 1) {
+    CFirstRun firstRun;
+    firstRun.DoModal(m_hWnd);
+  }
   SetTimer(m_hWnd, kFrameTimer, 1000, nullptr);
   return 0;
 }
@@ -241,6 +250,8 @@ void CMainFrame::OnSelectLine() {
   CSelectLineDlg dialog;
   if (dialog.DoModal(m_hWnd) == IDOK) m_accMain.ShowSelectedLine();
 }
+
+void CMainFrame::OnNetTuning() { RunNetworkTuning(m_hWnd); }
 
 void CMainFrame::OnClearAccount() {
   CConfigStore& store = ConfigStore();

@@ -46,6 +46,7 @@ class CMainFrame : public CFrameBase {
   void OnShowAkVoice() { ShowPage(6); }
   void OnShowDebug() { ShowPage(7); }
   void OnSelectLine();
+  void OnNetTuning();
   void OnClearAccount();
   void OnViewLog();
   void OnVisitSite();
