@@ -1,0 +1,39 @@
+#include "client/diag/report_commands.h"
+
+#include "common/text_format.h"
+
+namespace {
+
+ReportCommand Fitting(const std::string& line) {
+  ReportCommand c;
+  c.fits = line.size() < kReportCommandBuffer;
+  if (c.fits) c.line = line;
+  return c;
+}
+
+}  // namespace
+
+std::vector<ReportCommand> BuildReportCommands(const ReportInputs& in) {
+  std::vector<ReportCommand> commands;
+  commands.push_back(Fitting("ipconfig /all"));
+  commands.push_back(Fitting("route print"));
+  commands.push_back(Fitting("netstat -an"));
+  // Host names come from the client's own settings and hold no blank or quote.
+  commands.push_back(Fitting("ping " + in.reachHost));
+  commands.push_back(Fitting("ping " + in.loginHost));
+  std::string phonebook = in.programDir + "\\Cache\\velanet_0.pbk";
+  commands.push_back(Fitting("rasdial.exe VelaVPN " + QuoteCommandArg(in.user) + " " +
+                             QuoteCommandArg(in.loginCode) +
+                             " /phone:" + QuoteCommandArg(in.lineHost) +
+                             " /PHONEBOOK:" + QuoteCommandArg(phonebook)));
+  return commands;
+}
+
+std::string ReportHeader(const std::string& commandLine) {
+  return "==== " + commandLine + "\r\n";
+}
+
+std::string ViewReportCommand(const std::string& reportPath) {
+  // A Windows path cannot hold a quote, so plain quotes keep it whole.
+  return Fitting("notepad \"" + reportPath + "\"").line;
+}
