@@ -41,6 +41,8 @@ BOOL CLoginDialog::OnInitDialog() {
 }
 
 void CLoginDialog::OnOK() {
+  // Enter in an edit still reaches here while an exchange is running.
+  if (!IsItemEnabled(IDOK)) return;
   CConfigStore& store = ConfigStore();
   std::string user = ItemText(IDC_LOGIN_USER);
   std::string password = ItemText(IDC_LOGIN_PASSWORD);
