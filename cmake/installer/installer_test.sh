@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The 64-bit setup program of this build under wine64: a silent install into the default
+# folder (Program Files, a path with a blank), the installed client up to its login dialog,
+# a refused install while it runs, an upgrade over the user's data, a silent uninstall.
+# Runs in the Wine environment of scripts/wine-env.sh (prefix, display, wineserver).
+# Usage: installer_test.sh <win64 build dir> <gui_driver.exe>
+set -uo pipefail
+build=$1 driver=$2
+out=$build/installer-test
+dir="$WINEPREFIX/drive_c/Program Files/VelaVPN"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelaVPN'
+title='Vela网游加速器 V2.1'
+menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vela网游加速器"
+desktop="$WINEPREFIX/drive_c/users/Public/Desktop/Vela网游加速器.lnk"
+client=
+
+failures=0
+check() {  # check WHAT COMMAND...: one line per check
+  local what=$1; shift
+  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+finish() {
+  [ -n "$client" ] && kill "$client" 2>/dev/null
+  echo "$failures failed"
+  exit $((failures > 0))
+}
+reg_value() {  # the data of one value of the uninstall key, UTF-8
+  "$WINE" reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | iconv -f GBK -t UTF-8 |
+    sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+wait_gone() {  # wait_gone FILE: the uninstaller works on from a copy of itself in %TEMP%
+  for _ in $(seq 120); do [ -e "$1" ] || return 0; sleep 0.5; done
+  return 1
+}
+no_program_files() {
+  for f in accelclient.exe IpCollect.dll tunnel_xp.dll tunnel_w7.dll Cache/velanet_0.pbk uninstall.exe; do
+    [ ! -e "$dir/$f" ] || return 1
+  done
+}
+
+# A clean start: nothing of an earlier run in the prefix.
+if [ -e "$dir/uninstall.exe" ]; then "$WINE" "$dir/uninstall.exe" /S; wait_gone "$dir/uninstall.exe"; fi
+rm -rf "$dir" "$out"; "$WINE" reg delete "$key" /f >/dev/null 2>&1
+mkdir -p "$out"
+
+cpack --config "$build/CPackConfig.cmake" -G NSIS -B "$out" >"$out/cpack.log" 2>&1
+setup=$(ls "$out"/accelclient-*-setup.exe 2>/dev/null | head -1)
+check "cpack builds the setup program" test -n "$setup"
+[ -n "$setup" ] || { cat "$out/cpack.log"; finish; }
+staged=$(ls -d "$out"/_CPack_Packages/*/NSIS/accelclient-*-setup)
+
+echo "-- silent install"
+"$WINE" "$setup" /S
+check "install exits with 0" test $? -eq 0
+for f in accelclient.exe IpCollect.dll tunnel_xp.dll tunnel_w7.dll Cache/velanet_0.pbk; do
+  if [ -e "$staged/$f" ]; then check "$f installed" cmp -s "$staged/$f" "$dir/$f"; fi
+done
+check "uninstall.exe installed" test -f "$dir/uninstall.exe"
+check "Start-menu shortcut to the client" test -f "$menu/Vela网游加速器.lnk"
+check "Start-menu shortcut to the uninstaller" test -f "$menu/卸载 Vela网游加速器.lnk"
+check "desktop shortcut" test -f "$desktop"
+check "uninstall key: name" test "$(reg_value DisplayName)" = "Vela网游加速器"
+check "uninstall key: version" test "$(reg_value DisplayVersion)" = "$(sed -n 's/^#define ACCEL_VERSION_TEXT "\(.*\)"$/\1/p' "$(dirname "$0")/../../client/shell/version.h")"
+check "uninstall key: publisher" test "$(reg_value Publisher)" = "Vela网络"
+check "uninstall key: icon" test "$(reg_value DisplayIcon)" = 'C:\Program Files\VelaVPN\accelclient.exe,0'
+check "uninstall key: uninstaller" test "$(reg_value UninstallString)" = '"C:\Program Files\VelaVPN\uninstall.exe"'
+size=$(reg_value EstimatedSize)
+check "uninstall key: size in KB ($size)" test "$((size))" -ge "$(( $(du -sk "$staged" | cut -f1) * 9 / 10 ))"
+
+echo "-- the installed client"
+printf '[Service]\r\nClientHost=127.0.0.2\r\nWebHost=127.0.0.2\r\nForumHost=127.0.0.2\r\nLoginHost=127.0.0.2\r\n' \
+  >"$dir/service.ini"
+(cd "$dir" && exec "$WINE" accelclient.exe) >"$out/client.out" 2>&1 &
+client=$!
+login=$("$WINE" "$driver" wait-window --class '#32770' --title "$title" --timeout 60000 | tr -d '\r')
+check "the client reaches its login dialog" test -n "$login"
+cp "$dir/tunnel_w7.dll" "$out/before.dll"
+"$WINE" "$setup" /S
+check "install while the client runs is refused with 2" test $? -eq 2
+check "and changes nothing" cmp -s "$out/before.dll" "$dir/tunnel_w7.dll"
+[ -n "$login" ] && "$WINE" "$driver" close "$login" >/dev/null
+for _ in $(seq 100); do kill -0 "$client" 2>/dev/null || break; sleep 0.2; done
+check "the client ends when its login dialog is closed" bash -c "! kill -0 $client 2>/dev/null"
+kill "$client" 2>/dev/null; wait "$client" 2>/dev/null; client=
+rm -f "$dir/service.ini"
+
+echo "-- upgrade over the user's data"
+printf '[User]\r\nNAME=keeper\r\n' >"$dir/Cache/user.ini"
+printf '<Data/>\r\n' >"$dir/Cache/servers.xml"
+printf 'log line\r\n' >>"$dir/Cache/velavpn.log"
+cp "$dir/Cache/velavpn.log" "$out/velavpn.log"
+printf 'old' >"$dir/tunnel_w7.dll"
+"$WINE" "$setup" /S
+check "upgrade exits with 0" test $? -eq 0
+check "upgrade replaces the program files" cmp -s "$staged/tunnel_w7.dll" "$dir/tunnel_w7.dll"
+check "upgrade keeps Cache/user.ini" test "$(cat "$dir/Cache/user.ini")" = $'[User]\r\nNAME=keeper\r'
+check "upgrade keeps the cached lists" test "$(cat "$dir/Cache/servers.xml")" = $'<Data/>\r'
+check "upgrade keeps velavpn.log" cmp -s "$out/velavpn.log" "$dir/Cache/velavpn.log"
+
+echo "-- silent uninstall"
+"$WINE" "$dir/uninstall.exe" /S
+check "uninstall exits with 0" test $? -eq 0
+check "uninstall ends" wait_gone "$dir/uninstall.exe"
+check "the program files are gone" no_program_files
+check "the cached lists and the log are gone" test ! -e "$dir/Cache/servers.xml" -a ! -e "$dir/Cache/velavpn.log"
+check "Cache/user.ini is kept" test "$(cat "$dir/Cache/user.ini" 2>/dev/null)" = $'[User]\r\nNAME=keeper\r'
+check "the shortcuts are gone" test ! -e "$menu" -a ! -e "$desktop"
+check "the uninstall key is gone" bash -c "! '$WINE' reg query '$key' >/dev/null 2>&1"
+finish
