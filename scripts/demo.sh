@@ -1,88 +1,184 @@
 #!/usr/bin/env bash
-# The main job, run here: the local service stand-in, the simulated dial-up service, and
-# each tunnel module driven through a scripted connect, hold and disconnect under Wine the
-# way the client's acceleration page drives it; a refused tunnel password last. Prints the
-# modules' messages and run logs; with no display of its own it photographs each run into
-# build/demo/*.png.
+# The main job: the client program under Wine against the local service stand-in and the
+# simulated dial-up service. It starts the stand-in, lays out a program directory whose
+# service.ini points at 127.0.0.1, and runs accelclient.exe.
+#
+# With a display of your own (DISPLAY set, ACCEL_DEMO_SCRIPTED unset) you drive the client:
+# log in as test01 / pass01, pick a game and a line, connect. Without one (or with
+# ACCEL_DEMO_SCRIPTED=1) the GUI driver runs a whole acceleration on a virtual display (log
+# in, pick a game, choose a line in the line dialog, connect, wait for "加速连接成功",
+# disconnect, exit) and photographs every step. Screenshots (PNG) and the run logs go to a
+# folder of their own under build/demo/, named at the end.
+#
+# ACCEL_DEMO_WIN64_DIR / ACCEL_DEMO_NATIVE_DIR / ACCEL_DEMO_OUT choose other build and output
+# directories (default build/win64, build/native, build/demo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 bash scripts/setup.sh
 
+win64=${ACCEL_DEMO_WIN64_DIR:-build/win64}
+native=${ACCEL_DEMO_NATIVE_DIR:-build/native}
+base=${ACCEL_DEMO_OUT:-build/demo}
+
 echo "== build"
-cmake --preset native >/dev/null
-cmake --build --preset native -j2 --target service_stub
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j2 --target tunnel_xp tunnel_w7 tunnel_demo dialup_rasapi32 dialup_rasdial
+cmake --preset native -B "$native" >/dev/null
+cmake --build "$native" -j2 --target service_stub
+cmake --preset win64 -B "$win64" >/dev/null
+cmake --build "$win64" -j2 --target accelclient IpCollect tunnel_xp tunnel_w7 dialup_rasapi32 \
+  dialup_rasdial gui_driver
 
-out=$top/build/demo
+mkdir -p "$base"
+base=$(cd "$base" && pwd)
+out=$base/run-$(date +%Y%m%d-%H%M%S)
 app=$out/app
-rm -rf "$app" "$out"/*.png "$out"/*.out
 mkdir -p "$app/Cache"
-cp build/win64/tunnel/tunnel_xp.dll build/win64/tunnel/tunnel_w7.dll \
-   build/win64/tools/tunnel_demo/tunnel_demo.exe build/win64/tools/dialup/rasapi32.dll "$app/"
+# Each file from wherever its target put it in the build tree.
+for f in accelclient.exe IpCollect.dll tunnel_xp.dll tunnel_w7.dll; do
+  found=$(find "$win64" -name "$f" -not -path '*/wineprefix/*' -print -quit)
+  [ -n "$found" ] || { echo "demo: $f was not built" >&2; exit 1; }
+  cp "$found" "$app/"
+done
+cp "$win64/tools/dialup/rasapi32.dll" "$app/"
 cp tunnel/velanet_0.pbk "$app/Cache/"
+printf '[Service]\r\nClientHost=127.0.0.1\r\nWebHost=127.0.0.1\r\nForumHost=127.0.0.1\r\nLoginHost=127.0.0.1\r\n' \
+  >"$app/service.ini"
+driver=$top/$win64/tools/gui_driver/gui_driver.exe
 
-had_display=${DISPLAY:-}
-. scripts/wine-env.sh "$out"
+scripted=0
+if [ -z "${DISPLAY:-}" ] || [ -n "${ACCEL_DEMO_SCRIPTED:-}" ]; then
+  scripted=1
+  # The scripted run starts past the first-run dialog (that dialog belongs to a real first start).
+  printf '[User]\r\nRUN_COUNTER=1\r\n' >"$app/Cache/user.ini"
+  # A virtual display of the run's own, even when there is a display.
+  unset DISPLAY
+fi
+
+# One Wine prefix for every demo run, beside the run folders.
+. scripts/wine-env.sh "$base"
 accel_wine_start
-cp build/win64/tools/dialup/rasdial.exe "$WINEPREFIX/drive_c/windows/system32/"
+cp "$win64/tools/dialup/rasdial.exe" "$WINEPREFIX/drive_c/windows/system32/"
 # Wine prefers its own stub rasapi32 unless told otherwise.
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;rasapi32=n,b"
 export ACCEL_STUB_WEB_PORT=80
 export ACCEL_DIALUP_STATE='C:\accel_demo_dialup.dat'
+export ACCEL_DIALUP_DELAY_MS=200
 rm -f "$WINEPREFIX/drive_c/accel_demo_dialup.dat"
 
-echo "== service stand-in on 127.0.0.1:8080 and :80"
-build/native/tools/service_stub/service_stub --data tools/service_stub/data \
+echo "== service stand-in on 127.0.0.1:8080, :80 and udp :8001"
+if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
+  echo "demo: port 8080 is taken (another stand-in is running); stop it first" >&2
+  exit 1
+fi
+"$native/tools/service_stub/service_stub" --data tools/service_stub/data \
   --record "$out/record.jsonl" --pidfile "$out/stub.pid" >"$out/stub.log" 2>&1 &
 stub=$!
+client=
 cleanup() {
+  [ -n "$client" ] && kill "$client" 2>/dev/null || true
   kill "$stub" 2>/dev/null || true
   accel_wine_stop
 }
 trap cleanup EXIT
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null && break; sleep 0.1; done
 
-status=0
-# run_module <name> <dll> <user> <password>
-run_module() {
-  local name=$1 dll=$2 user=$3 pass=$4
-  echo
-  echo "== $name: $dll, user $user"
-  rm -f "$app/Cache/run.log"
-  (cd "$app" && "$WINE" tunnel_demo.exe "$dll" 127.0.0.1 "$user" "$pass" 2500) >"$out/$name.out" 2>/dev/null &
-  local demo=$! shot=0
-  while kill -0 "$demo" 2>/dev/null; do
-    if [ -z "$had_display" ] && [ $shot -eq 0 ] && grep -qaE '^(CONNECTED|FINISHED)'$'\r''?$' "$out/$name.out"; then
-      sleep 0.5
-      import -window root "$out/$name.png" && shot=1 && echo "screenshot: build/demo/$name.png"
-    fi
-    sleep 0.2
+# Keeps the client's logs (GBK) beside the screenshots, with UTF-8 copies to read.
+collect_logs() {
+  for f in "$app"/Cache/*.log; do
+    [ -e "$f" ] || continue
+    cp "$f" "$out/"
+    iconv -f GBK -t UTF-8 "$f" 2>/dev/null | tr -d '\r' >"$out/$(basename "$f" .log).utf8.txt" || true
   done
-  wait "$demo" || true
-  # The demo writes UTF-8; the system commands it starts (sc, net) answer in GBK.
-  python3 -c 'import sys
-for raw in open(sys.argv[1], "rb").read().split(b"\n"):
-    raw = raw.rstrip(b"\r")
-    try: line = raw.decode("utf-8")
-    except UnicodeDecodeError: line = raw.decode("gbk", "replace")
-    if line and line not in ("CONNECTED", "FINISHED"): print(line)' "$out/$name.out"
-  echo "-- run log (Cache/run.log):"
-  iconv -f GBK -t UTF-8 "$app/Cache/run.log" | tr -d '\r'
 }
 
-run_module xp-connect tunnel_xp.dll test01 C0DE0001
- grep -qa '^WM_TUNNEL_CONNECTED' "$out/xp-connect.out" || status=1
-run_module w7-connect tunnel_w7.dll test02 C0DE0002
-grep -qa '^WM_TUNNEL_CONNECTED' "$out/w7-connect.out" || status=1
-run_module xp-refused tunnel_xp.dll test01 wrong-code
-grep -qa '^WM_TUNNEL_ERROR 691' "$out/xp-refused.out" || status=1
-
-echo
-if [ $status -eq 0 ]; then
-  echo "demo: both modules connected and disconnected; the wrong tunnel password was refused (691)"
-else
-  echo "demo: FAILED (see above)"
+if [ $scripted -eq 0 ]; then
+  echo "== accelclient.exe on $DISPLAY: log in as test01 / pass01 (or test02 / pass02)"
+  (cd "$app" && "$WINE" accelclient.exe) || true
+  collect_logs
+  echo "demo: the run's logs are in $out"
+  exit 0
 fi
-exit $status
+
+echo "== accelclient.exe on the virtual display $DISPLAY, driven by gui_driver.exe"
+(cd "$app" && exec "$WINE" accelclient.exe) >"$out/client.out" 2>&1 &
+client=$!
+
+gd() { "$WINE" "$driver" "$@" 2>>"$out/driver.err" | tr -d '\r'; }
+shots=0
+shot() {  # shot NAME: the whole screen as NN-NAME.png
+  shots=$((shots + 1))
+  local name
+  name=$(printf '%02d-%s' "$shots" "$1")
+  sleep 0.7  # let the last change be drawn
+  if gd screenshot "Z:$out/$name.bmp" && convert "$out/$name.bmp" "$out/$name.png"; then
+    rm -f "$out/$name.bmp"
+    echo "   screenshot $name.png"
+  fi
+}
+failed=
+fail() {
+  failed=$1
+  echo "demo: FAILED at: $1" >&2
+  shot failed
+  collect_logs
+  echo "demo: screenshots and logs of the failed run are in $out"
+  exit 1
+}
+
+title='Vela网游加速器 V2.1'
+echo "-- login"
+login=$(gd wait-window --class '#32770' --title "$title" --timeout 60000) || fail "login dialog"
+shot login
+gd set-text "$login" 1000 test01 && gd set-text "$login" 1001 pass01 || fail "typing the account"
+shot login-typed
+gd click "$login" 1 || fail "login button"
+frame=$(gd wait-window --class AccelMainFrame --title "$title" --timeout 120000) || fail "main window"
+gd wait-text "$frame" 1014 test01 10000 >/dev/null || fail "account shown"
+echo "   account $(gd text "$frame" 1014), $(gd text "$frame" 1015), valid until $(gd text "$frame" 1016)"
+shot main-window
+
+echo "-- game"
+gd combo "$frame" 1004 | sed 's/^/   /'
+gd combo-select "$frame" 1004 0 || fail "choosing a game"
+
+echo "-- line"
+gd click "$frame" 1031 || fail "line button"
+lines=$(gd wait-window --class '#32770' --title '选择加速线路' --timeout 10000) || fail "line dialog"
+gd tree "$lines" 1028 | sed 's/^/   /'
+gd tree-select "$lines" 1028 '电信一区' || fail "choosing a line"
+sleep 2  # the dialog measures the line
+echo "   latency $(gd text "$lines" 1013)"
+shot line-dialog
+gd click "$lines" 1 || fail "line dialog OK"
+gd wait-gone --class '#32770' --title '选择加速线路' --timeout 10000 || fail "line dialog closing"
+echo "   line: $(gd text "$frame" 1003)"
+shot line-chosen
+
+echo "-- connect"
+gd click "$frame" 1005 || fail "connect button"
+sleep 1
+echo "   status: $(gd text "$frame" 1009)"
+shot connecting
+gd wait-text "$frame" 1009 '加速连接成功' 60000 >/dev/null || fail "connection"
+echo "   status: $(gd text "$frame" 1009)"
+sleep 2  # a few speed ticks
+echo "   $(gd text "$frame" 1022)"
+shot connected
+
+echo "-- disconnect"
+gd click "$frame" 1010 || fail "disconnect button"
+gd wait-text "$frame" 1009 '加速连接已经断开' 30000 >/dev/null || fail "disconnection"
+echo "   status: $(gd text "$frame" 1009)"
+shot disconnected
+
+echo "-- exit"
+gd command "$frame" 30006 || fail "exit command"
+for _ in $(seq 100); do kill -0 "$client" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$client" 2>/dev/null; then fail "the client did not end"; fi
+client=
+collect_logs
+echo "-- run log"
+sed 's/^/   /' "$out/run.utf8.txt" 2>/dev/null | tail -n 40 || true
+echo
+echo "demo: a whole acceleration ran (login, game, line, connect, disconnect, exit)."
+echo "demo: $shots screenshots and the run logs are in $out"
