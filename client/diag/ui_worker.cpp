@@ -9,6 +9,7 @@
 #include "client/account/config_store.h"
 #include "client/account/login_socket.h"
 #include "client/account/sync_socket.h"
+#include "client/diag/diag_report.h"
 #include "client/diag/echo_request.h"
 #include "common/run_log.h"
 #include "common/text_format.h"
@@ -40,6 +41,7 @@ ON_THREAD_MESSAGE(WM_WORKER_TICK, &CUiWorker::OnTick)
 ON_THREAD_MESSAGE(WM_WORKER_PING, &CUiWorker::OnPing)
 ON_THREAD_MESSAGE(WM_WORKER_APPLY_ROUTES, &CUiWorker::OnApplyRoutes)
 ON_THREAD_MESSAGE(WM_WORKER_CONNECT, &CUiWorker::OnConnect)
+ON_THREAD_MESSAGE(WM_WORKER_REPORT, &CUiWorker::OnReport)
 END_THREAD_MESSAGE_MAP(CUiWorker)
 
 CUiWorker::CUiWorker(CConfigStore* store) : m_store(store), m_routes(store) {}
@@ -143,4 +145,8 @@ void CUiWorker::OnConnect(WPARAM lineId, LPARAM window) {
     Answer(window, WM_ACCOUNT_VERIFIED, lineId, 0);
   else
     Answer(window, WM_ACCOUNT_REJECTED, static_cast<WPARAM>(result), 0);
+}
+
+void CUiWorker::OnReport(WPARAM message, LPARAM window) {
+  RunReportJob(*m_store, reinterpret_cast<HWND>(window), static_cast<UINT>(message));
 }

@@ -26,6 +26,8 @@ class CUiWorker : public CUiThread {
   void OnPing(WPARAM lineId, LPARAM window);
   void OnApplyRoutes(WPARAM, LPARAM window);
   void OnConnect(WPARAM lineId, LPARAM window);
+  // The diagnostic report; its output goes to window with message number `message`.
+  void OnReport(WPARAM message, LPARAM window);
 
   CConfigStore* m_store;
   TrafficMeter m_traffic;

@@ -83,6 +83,16 @@ bool W3Client::OpenServer(const char* server, int port, const char* user, const 
     CloseServer();
     m_hInternet = InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     if (!IsOpen(m_hInternet)) throw W3Failure{"open internet failed..."};
+    if (m_timeoutMs) {
+      // Set on the Internet handle, they hold for the connection and its requests.
+      const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                               INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
+                               INTERNET_OPTION_DATA_RECEIVE_TIMEOUT};
+      for (DWORD option : options) {
+        DWORD ms = m_timeoutMs;
+        InternetSetOptionA(m_hInternet, option, &ms, sizeof ms);
+      }
+    }
 
     DWORD service = INTERNET_SERVICE_HTTP;
     DWORD flags = 0;
@@ -262,4 +272,14 @@ DWORD W3Client::Response(void* buffer, DWORD size) {
     return 0;
   }
   return read;
+}
+
+DWORD W3Client::StatusCode() const {
+  if (!IsOpen(m_hRequest)) return 0;
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!HttpQueryInfoA(m_hRequest, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                      NULL))
+    return 0;
+  return status;
 }

@@ -39,6 +39,12 @@ class W3Client {
   // Bytes of the answer's body read into buffer; 0 at its end or on failure.
   DWORD Response(void* buffer, DWORD size);
 
+  // Connect, send and receive time-outs of the handles opened from now on (WinINet's own,
+  // minutes long, while this is 0).
+  void SetTimeouts(DWORD ms) { m_timeoutMs = ms; }
+  // The status code of the last request's answer; 0 when there is none.
+  DWORD StatusCode() const;
+
   const std::string& Path() const { return m_path; }
   // The short text of the last failure, "" after a success; no user ever sees it.
   const char* LastFailure() const { return m_failure; }
@@ -69,4 +75,5 @@ class W3Client {
   std::vector<w3::FormField> m_fields;
   std::vector<Cookie> m_cookies;
   const char* m_failure;
+  DWORD m_timeoutMs = 0;
 };
