@@ -23,6 +23,11 @@ done
 step "win32: shipping checks (exports, imports)"
 bash scripts/check-shipping.sh build/win32 || fail "shipping checks"
 
+step "win32: setup program and ZIP, the setup program's imports"
+{ cmake --build --preset win32 --target package >/dev/null &&
+  bash cmake/installer/check-setup-imports.sh "$(ls -t build/win32/accelclient-*-setup.exe | head -1)"; } ||
+  fail "setup program"
+
 step "native tests"
 ctest --preset native -j2 || fail "native tests"
 

@@ -14,13 +14,21 @@ menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vela
 desktop="$WINEPREFIX/drive_c/users/Public/Desktop/Vela网游加速器.lnk"
 client=
 
-failures=0
-check() {  # check WHAT COMMAND...: one line per check
+failures=0 cases=
+check() {  # check WHAT COMMAND...: one line per check, one case of the report
   local what=$1; shift
-  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+  if "$@"; then
+    echo "ok   $what"; cases+="<testcase name=\"$what\"/>"
+  else
+    echo "FAIL $what"; cases+="<testcase name=\"$what\"><failure/></testcase>"
+    failures=$((failures + 1))
+  fi
 }
-finish() {
+finish() {  # the report in GoogleTest's form, so that the test command counts the checks
   [ -n "$client" ] && kill "$client" 2>/dev/null
+  mkdir -p "$build/test-results"
+  echo "<testsuites><testsuite name=\"installer\">$cases</testsuite></testsuites>" \
+    >"$build/test-results/installer_test.xml"
   echo "$failures failed"
   exit $((failures > 0))
 }
