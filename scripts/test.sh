@@ -27,6 +27,7 @@ step "win32: setup program and ZIP, the setup program's imports"
 { cmake --build --preset win32 --target package >/dev/null &&
   bash cmake/installer/check-setup-imports.sh "$(ls -t build/win32/accelclient-*-setup.exe | head -1)"; } ||
   fail "setup program"
+rm -rf build/win32/_CPack_Packages  # staged copies of the images, not for the next shipping checks
 
 step "native tests"
 ctest --preset native -j2 || fail "native tests"

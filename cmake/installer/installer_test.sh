@@ -6,6 +6,7 @@
 # Usage: installer_test.sh <win64 build dir> <gui_driver.exe>
 set -uo pipefail
 build=$1 driver=$2
+: "${WINEPREFIX:?run with the Wine environment: . scripts/wine-env.sh <build dir>; accel_wine_start}"
 out=$build/installer-test
 dir="$WINEPREFIX/drive_c/Program Files/VelaVPN"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelaVPN'
