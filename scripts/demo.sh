@@ -6,8 +6,8 @@
 # With a display of your own (DISPLAY set, ACCEL_DEMO_SCRIPTED unset) you drive the client:
 # log in as test01 / pass01, pick a game and a line, connect. Without one (or with
 # ACCEL_DEMO_SCRIPTED=1) the GUI driver runs a whole acceleration on a virtual display (log
-# in, pick a game, choose a line in the line dialog, connect, wait for "加速连接成功",
-# disconnect, exit) and photographs every step. Screenshots (PNG) and the run logs go to a
+# in, pick a game, choose a line in the line dialog, connect, wait for "加速连接成功", accept
+# the offer to start the game, disconnect, exit) and photographs every step. Screenshots (PNG) and the run logs go to a
 # folder of their own under build/demo/, named at the end.
 #
 # ACCEL_DEMO_WIN64_DIR / ACCEL_DEMO_NATIVE_DIR / ACCEL_DEMO_OUT choose other build and output
@@ -64,6 +64,11 @@ export ACCEL_STUB_WEB_PORT=80
 export ACCEL_DIALUP_STATE='C:\accel_demo_dialup.dat'
 export ACCEL_DIALUP_DELAY_MS=200
 rm -f "$WINEPREFIX/drive_c/accel_demo_dialup.dat"
+# The first game's start command, so that the connected client offers to start it: a harmless
+# command that notes the folder it was started in.
+rm -f "$WINEPREFIX/drive_c/accel_demo_game.txt"
+"$WINE" reg add 'HKLM\SOFTWARE\VelaSample\LongCheng' /v StartCmd /t REG_SZ /f \
+  /d 'C:\windows\system32\cmd.exe /c cd > C:\accel_demo_game.txt' >/dev/null 2>&1 || true
 
 echo "== service stand-in on 127.0.0.1:8080, :80 and udp :8001"
 if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
@@ -161,6 +166,14 @@ echo "   status: $(gd text "$frame" 1009)"
 shot connecting
 gd wait-text "$frame" 1009 '加速连接成功' 60000 >/dev/null || fail "connection"
 echo "   status: $(gd text "$frame" 1009)"
+echo "-- launch offer"
+offer=$(gd msgbox --timeout 15000) || fail "launch offer"
+echo "$offer" | sed 's/^/   /'
+shot launch-offer
+gd msgbox --timeout 5000 --answer 1 >/dev/null || fail "answering the launch offer"
+for _ in $(seq 50); do [ -s "$WINEPREFIX/drive_c/accel_demo_game.txt" ] && break; sleep 0.2; done
+[ -s "$WINEPREFIX/drive_c/accel_demo_game.txt" ] || fail "the game's command did not run"
+echo "   the game's command ran in $(tr -d '\r' <"$WINEPREFIX/drive_c/accel_demo_game.txt")"
 sleep 2  # a few speed ticks
 echo "   $(gd text "$frame" 1022)"
 shot connected
@@ -180,5 +193,5 @@ collect_logs
 echo "-- run log"
 sed 's/^/   /' "$out/run.utf8.txt" 2>/dev/null | tail -n 40 || true
 echo
-echo "demo: a whole acceleration ran (login, game, line, connect, disconnect, exit)."
+echo "demo: a whole acceleration ran (login, game, line, connect, game start, disconnect, exit)."
 echo "demo: $shots screenshots and the run logs are in $out"

@@ -22,6 +22,8 @@ extern const char kLineDialogTitle[];
 const DWORD kStartMs = 30000;
 const DWORD kStepMs = 10000;
 const DWORD kDialMs = 30000;
+// The first main window in a fresh Wine prefix takes the better part of a minute (seen: 44 s).
+const DWORD kFirstFrameMs = 120000;
 
 class ClientSession {
  public:

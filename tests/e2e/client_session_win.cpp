@@ -147,7 +147,7 @@ bool ClientSession::SubmitLogin(HWND login, const std::string& user, const std::
 HWND ClientSession::LoginToMain(const std::string& user, const std::string& password) {
   HWND login = WaitLogin();
   if (!login || !SubmitLogin(login, user, password)) return nullptr;
-  return MainFrame(kStartMs);
+  return MainFrame(kFirstFrameMs);
 }
 
 HWND ClientSession::MainFrame(DWORD ms) {
