@@ -18,6 +18,7 @@
 #include "client/shell/resource.h"
 #include "client/test_support/stub_client.h"
 #include "client/ui/message_box.h"
+#include "common/command_runner.h"
 
 namespace {
 
@@ -165,8 +166,22 @@ TEST_F(DebugPageTest, GenerateTwiceShowsBothSendsOnlyOnA200AndCopiesWhatIsShown)
   EXPECT_EQ(ClipboardText(), first + second);
 }
 
+class CRunRecorder : public ICommandRunner {
+ public:
+  UINT Run(const char* line, UINT show) override {
+    runs.push_back(std::string(line) + "|" + std::to_string(show));
+    return 33;
+  }
+  std::vector<std::string> runs;
+};
+
 TEST_F(DebugPageTest, NothingIsSentBeforeThisRunsReportNorWhenTheServiceIsDown) {
   Start("127.0.0.2");
+  CRunRecorder runner;
+  SetCommandRunner(&runner);
+  Press(IDC_DEBUG_VIEW);
+  SetCommandRunner(nullptr);
+  EXPECT_EQ(runner.runs, std::vector<std::string>{"notepad \"" + dir_ + "\\Cache\\REPORT.TXT\"|5"});
   // An earlier run's report, perhaps of another account, is never sent.
   ASSERT_TRUE(WriteFileBytes(dir_ + "\\Cache\\REPORT.TXT", "==== someone else's\r\n"));
   Press(IDC_DEBUG_SEND);
