@@ -11,12 +11,18 @@
 // Files above this size are not lists: the download is given up.
 const unsigned long kListDownloadMaxBytes = 64UL * 1024 * 1024;
 
-// URLDownloadToFileA into target + ".tmp", then the temporary file replaces target. True
-// when target now holds the complete answer (status 2xx, every announced byte, not empty).
-bool DownloadListFile(const std::string& url, const std::string& target);
+// From the start of the request to the last byte: a download that takes longer has
+// failed, and the copy of an earlier run serves.
+const unsigned long kListDownloadDeadlineMs = 10000;
 
-// The refresh at start: "servers.xml" and "groups.xml" are fetched (their outcome is not
-// checked: a failed download leaves the earlier file), then the lines of "groups.xml" are
+// URLDownloadToFileA into a temporary file beside target, then the temporary file replaces
+// target. True when target now holds the complete answer (status 2xx, every announced
+// byte, not empty, a document with the root element root) within the deadline.
+bool DownloadListFile(const std::string& url, const std::string& target, const char* root);
+
+// The refresh at start: "servers.xml" and "groups.xml" are fetched, each a document with
+// the root Data (their outcome is not checked: a failed download leaves the earlier file),
+// then the lines of "groups.xml" are
 // appended to lines. 1 when its Data element was found, else 0.
 int RefreshAndReadLines(const std::string& serversUrl, const std::string& serversPath,
                         const std::string& groupsUrl, const std::string& groupsPath,

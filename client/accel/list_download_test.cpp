@@ -35,17 +35,8 @@ class ListDownload : public ::testing::Test {
   // The stand-in's record of its last answer for the path: the failure really happened
   // there, and not somewhere before the request.
   void ExpectAnsweredWithMode(const std::string& path, const std::string& mode) {
-    std::string record, last;
-    ASSERT_TRUE(ReadFileBytes(EnvPath("ACCEL_STUB_RECORD"), &record));
-    size_t pos = 0;
-    while (pos < record.size()) {
-      size_t end = record.find('\n', pos);
-      if (end == std::string::npos) end = record.size();
-      std::string line = record.substr(pos, end - pos);
-      if (line.find("\"target\":\"" + path + "\"") != std::string::npos) last = line;
-      pos = end + 1;
-    }
-    EXPECT_NE(std::string::npos, last.find("\"mode\":\"" + mode + "\"")) << last;
+    std::string last = LastStubRecord("target", path);
+    EXPECT_EQ(mode, RecordString(last, "mode")) << last;
   }
 
   void ExpectEarlierCopyKept() {
@@ -62,7 +53,7 @@ class ListDownload : public ::testing::Test {
 TEST_F(ListDownload, LandsInTheTargetFile) {
   std::string served = Served("/server_group.php");
   ASSERT_FALSE(served.empty());
-  ASSERT_TRUE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_));
+  ASSERT_TRUE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_, "Data"));
   std::string got;
   ASSERT_TRUE(ReadFileBytes(target_, &got));
   EXPECT_EQ(served, got);
@@ -71,7 +62,7 @@ TEST_F(ListDownload, LandsInTheTargetFile) {
 
 TEST_F(ListDownload, ReplacesAnEarlierCopyWhenComplete) {
   ASSERT_TRUE(WriteFileBytes(target_, kEarlier));
-  ASSERT_TRUE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_));
+  ASSERT_TRUE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_, "Data"));
   std::string got;
   ASSERT_TRUE(ReadFileBytes(target_, &got));
   EXPECT_EQ(Served("/server_group.php"), got);
@@ -80,7 +71,7 @@ TEST_F(ListDownload, ReplacesAnEarlierCopyWhenComplete) {
 TEST_F(ListDownload, ServiceDownKeepsTheEarlierCopy) {
   ASSERT_TRUE(WriteFileBytes(target_, kEarlier));
   // Nothing listens on this loopback address.
-  EXPECT_FALSE(DownloadListFile("http://127.0.0.2:8080/server_group.php", target_));
+  EXPECT_FALSE(DownloadListFile("http://127.0.0.2:8080/server_group.php", target_, "Data"));
   ExpectEarlierCopyKept();
 }
 
@@ -89,7 +80,7 @@ TEST_F(ListDownload, ErrorAnswersKeepTheEarlierCopy) {
     SCOPED_TRACE(mode);
     ASSERT_TRUE(WriteFileBytes(target_, kEarlier));
     ASSERT_TRUE(SetStubMode("/server_group.php", mode));
-    EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_));
+    EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_, "Data"));
     ExpectAnsweredWithMode("/server_group.php", mode);
     ExpectEarlierCopyKept();
   }
@@ -98,7 +89,7 @@ TEST_F(ListDownload, ErrorAnswersKeepTheEarlierCopy) {
 TEST_F(ListDownload, CutBodyKeepsTheEarlierCopy) {
   ASSERT_TRUE(WriteFileBytes(target_, kEarlier));
   ASSERT_TRUE(SetStubMode("/server_group.php", "cut"));
-  EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_));
+  EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_, "Data"));
   ExpectAnsweredWithMode("/server_group.php", "cut");
   ExpectEarlierCopyKept();
 }
@@ -106,14 +97,25 @@ TEST_F(ListDownload, CutBodyKeepsTheEarlierCopy) {
 TEST_F(ListDownload, DroppedConnectionKeepsTheEarlierCopy) {
   ASSERT_TRUE(WriteFileBytes(target_, kEarlier));
   ASSERT_TRUE(SetStubMode("/server_group.php", "drop"));
-  EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_));
+  EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_, "Data"));
   ExpectAnsweredWithMode("/server_group.php", "drop");
+  ExpectEarlierCopyKept();
+}
+
+TEST_F(ListDownload, PageThatIsNotAListKeepsTheEarlierCopy) {
+  // The pages port answers 200 with an HTML page for any .php path, as a captive portal
+  // or a maintenance page would.
+  ASSERT_TRUE(WriteFileBytes(target_, kEarlier));
+  EXPECT_FALSE(DownloadListFile("http://127.0.0.1/server_group.php", target_, "Data"));
+  std::string answered = LastStubRecord("path", "/server_group.php");
+  EXPECT_NE(std::string::npos, answered.find("\"port\":80,")) << answered;
+  EXPECT_NE(std::string::npos, answered.find("\"status\":200,")) << answered;
   ExpectEarlierCopyKept();
 }
 
 TEST_F(ListDownload, FailureWithoutEarlierCopyLeavesNoFile) {
   ASSERT_TRUE(SetStubMode("/server_group.php", "500"));
-  EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_));
+  EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_, "Data"));
   EXPECT_FALSE(FileExists(target_));
   EXPECT_FALSE(FileExists(target_ + ".tmp"));
 }

@@ -2,8 +2,12 @@
 #include <urlmon.h>
 
 #include "client/accel/list_download.h"
+#include "common/text_format.h"
+#include "common/xml_doc.h"
 
 namespace {
+
+enum : LONG { kJobRunning = 0, kJobDone = 1, kJobAbandoned = 2 };
 
 // Watches one URLDownloadToFileA call: the HTTP status (urlmon asks the callback for
 // IHttpNegotiate and reports the response line there) and the byte counts. urlmon itself
@@ -11,6 +15,8 @@ namespace {
 // writes whatever arrived into the file; only these observations tell the cases apart.
 class CDownloadWatch : public IBindStatusCallback, public IHttpNegotiate {
  public:
+  explicit CDownloadWatch(volatile LONG* jobState) : m_jobState(jobState) {}
+
   DWORD m_status = 0;           // HTTP status code; 0 when no response line arrived
   ULONG m_received = 0;         // bytes received when the download ended
   ULONG m_announced = 0;        // announced length; 0 when unknown
@@ -44,6 +50,8 @@ class CDownloadWatch : public IBindStatusCallback, public IHttpNegotiate {
         statusCode == BINDSTATUS_BEGINDOWNLOADDATA) {
       m_received = progress;
       m_announced = progressMax;
+      // The caller has given up waiting: stop a download that still trickles in.
+      if (*m_jobState == kJobAbandoned) return E_ABORT;
       if (progress > kListDownloadMaxBytes) {
         m_tooLarge = true;
         return E_ABORT;
@@ -73,8 +81,60 @@ class CDownloadWatch : public IBindStatusCallback, public IHttpNegotiate {
   }
 
  private:
+  volatile LONG* m_jobState;
   ULONG m_refs = 1;
 };
+
+// One download on a thread of its own, so that its caller can stop waiting at the deadline.
+// Shared by the caller and the thread; the last of the two to let go deletes it. The
+// results are written before the state leaves kJobRunning and read only after.
+struct CDownloadJob {
+  volatile LONG refs = 2;
+  volatile LONG state = kJobRunning;
+  std::string url;
+  std::string temp;
+  HRESULT hr = E_FAIL;
+  DWORD status = 0;
+  ULONG received = 0;
+  ULONG announced = 0;
+  bool tooLarge = false;
+};
+
+void ReleaseJob(CDownloadJob* job) {
+  if (InterlockedDecrement(&job->refs) == 0) delete job;
+}
+
+DWORD WINAPI DownloadThread(LPVOID param) {
+  CDownloadJob* job = static_cast<CDownloadJob*>(param);
+  CDownloadWatch watch(&job->state);
+  job->hr = URLDownloadToFileA(nullptr, job->url.c_str(), job->temp.c_str(), 0, &watch);
+  job->status = watch.m_status;
+  job->received = watch.m_received;
+  job->announced = watch.m_announced;
+  job->tooLarge = watch.m_tooLarge;
+  // Finished after the deadline: the caller has gone on with the cached copy, and what
+  // arrived is this thread's to remove.
+  if (InterlockedCompareExchange(&job->state, kJobDone, kJobRunning) == kJobAbandoned)
+    DeleteFileA(job->temp.c_str());
+  ReleaseJob(job);
+  return 0;
+}
+
+// A temporary file of this call alone: a download abandoned at its deadline may still be
+// writing its own.
+std::string TempPathFor(const std::string& target) {
+  static volatile LONG serial = 0;
+  return Format("%s.%lu-%ld.tmp", target.c_str(), static_cast<unsigned long>(GetCurrentProcessId()),
+                static_cast<long>(InterlockedIncrement(&serial)));
+}
+
+// A list is a document with this root element; an error page of a captive network or a
+// maintenance page answered with 200 is not.
+bool HasRootElement(const std::string& path, const char* root) {
+  CXmlDoc doc;
+  doc.LoadFile(path);
+  return doc.FindNext(root);
+}
 
 bool FileSize(const std::string& path, unsigned long long* size) {
   WIN32_FILE_ATTRIBUTE_DATA fa;
@@ -86,19 +146,34 @@ bool FileSize(const std::string& path, unsigned long long* size) {
 
 }  // namespace
 
-bool DownloadListFile(const std::string& url, const std::string& target) {
-  if (url.empty() || target.empty()) return false;
-  std::string temp = target + ".tmp";
-  DeleteFileA(temp.c_str());
+bool DownloadListFile(const std::string& url, const std::string& target, const char* root) {
+  if (url.empty() || target.empty() || !root) return false;
+  CDownloadJob* job = new CDownloadJob;
+  job->url = url;
+  job->temp = TempPathFor(target);
+  HANDLE thread = CreateThread(nullptr, 0, &DownloadThread, job, 0, nullptr);
+  if (!thread) {
+    delete job;
+    return false;
+  }
+  // A service that accepts and then stalls must not hold the caller (the start, before any
+  // window exists; the worker's route job) for longer than the deadline.
+  DWORD waited = WaitForSingleObject(thread, kListDownloadDeadlineMs);
+  CloseHandle(thread);
+  bool finished = waited == WAIT_OBJECT_0 ||
+                  InterlockedCompareExchange(&job->state, kJobAbandoned, kJobRunning) == kJobDone;
+  if (!finished) {
+    ReleaseJob(job);
+    return false;
+  }
 
-  CDownloadWatch watch;
-  HRESULT hr = URLDownloadToFileA(nullptr, url.c_str(), temp.c_str(), 0, &watch);
-
+  std::string temp = job->temp;
   unsigned long long size = 0;
-  bool complete = SUCCEEDED(hr) && !watch.m_tooLarge && watch.m_status >= 200 &&
-                  watch.m_status < 300 && FileSize(temp, &size) && size > 0 &&
-                  (watch.m_announced == 0 || watch.m_received == watch.m_announced);
-  if (!complete) {
+  bool complete = SUCCEEDED(job->hr) && !job->tooLarge && job->status >= 200 &&
+                  job->status < 300 && FileSize(temp, &size) && size > 0 &&
+                  (job->announced == 0 || job->received == job->announced);
+  ReleaseJob(job);
+  if (!complete || !HasRootElement(temp, root)) {
     DeleteFileA(temp.c_str());
     return false;
   }
@@ -112,7 +187,7 @@ bool DownloadListFile(const std::string& url, const std::string& target) {
 int RefreshAndReadLines(const std::string& serversUrl, const std::string& serversPath,
                         const std::string& groupsUrl, const std::string& groupsPath,
                         CServerList& lines) {
-  DownloadListFile(serversUrl, serversPath);
-  DownloadListFile(groupsUrl, groupsPath);
+  DownloadListFile(serversUrl, serversPath, "Data");
+  DownloadListFile(groupsUrl, groupsPath, "Data");
   return lines.ReadGroups(groupsPath);
 }

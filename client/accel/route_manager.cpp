@@ -96,9 +96,16 @@ bool CRouteManager::FindDefaultRoute() {
   return true;
 }
 
-bool CRouteManager::AddRoute(const MIB_IPFORWARDROW& tmpl, const char* net, const char* mask) {
-  MIB_IPFORWARDROW row = ToForwardRow(
-      BuildRouteRow(ToRouteRow(tmpl), inet_addr(net ? net : ""), inet_addr(mask ? mask : "")));
+bool CRouteManager::AddRoute(const MIB_IPFORWARDROW& tmpl, const std::string& netText,
+                             const std::string& maskText) {
+  RouteRow built;
+  if (!RouteRowFor(ToRouteRow(tmpl), netText, maskText, &built)) {
+    // Never to the table: inet_addr would make a route to all ones or to the whole
+    // Internet of it.
+    CRunLog::WriteText(BadRouteEntryText(netText, maskText));
+    return false;
+  }
+  MIB_IPFORWARDROW row = ToForwardRow(built);
   DWORD rc = RouteTable().CreateEntry(&row);
   if (rc == NO_ERROR) return true;
   CRunLog::WriteText(RouteErrorText(rc));
@@ -106,11 +113,11 @@ bool CRouteManager::AddRoute(const MIB_IPFORWARDROW& tmpl, const char* net, cons
 }
 
 bool CRouteManager::AddDirectRoute(const char* net, const char* mask) {
-  return AddRoute(m_store->m_directRoute, net, mask);
+  return AddRoute(m_store->m_directRoute, net ? net : "", mask ? mask : "");
 }
 
 bool CRouteManager::AddTunnelRoute(const char* net, const char* mask) {
-  return AddRoute(m_store->m_tunnelRoute, net, mask);
+  return AddRoute(m_store->m_tunnelRoute, net ? net : "", mask ? mask : "");
 }
 
 bool CRouteManager::FindTunnelRoute(const char* tunnelIp, MIB_IPFORWARDROW* row) {
@@ -139,16 +146,13 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
   std::string path = m_store->CachePath("route.xml");
   if (path.empty()) return;
   // A failed download leaves the list of an earlier one in place, and that one is used.
-  CConfigStore::DownloadWhenOnline(url, path);
+  CConfigStore::DownloadWhenOnline(url, path, "data");
   CXmlDoc doc;
   if (!doc.LoadFile(path)) return;
-  for (const RouteEntry& e : ReadRouteList(doc)) {
+  WalkRouteList(doc, [this](RouteKind kind, const std::string& net, const std::string& mask) {
     // A failing entry has been logged; the next one is tried all the same.
-    if (e.kind == kRouteTunnel)
-      AddTunnelRoute(e.net.c_str(), e.mask.c_str());
-    else
-      AddDirectRoute(e.net.c_str(), e.mask.c_str());
-  }
+    AddRoute(kind == kRouteTunnel ? m_store->m_tunnelRoute : m_store->m_directRoute, net, mask);
+  });
 }
 
 void CRouteManager::DumpRouteTable() {

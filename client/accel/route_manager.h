@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <iphlpapi.h>
 
+#include <string>
 #include <vector>
 
 #include "client/accel/route_rows.h"
@@ -37,7 +38,7 @@ class CRouteManager {
   static void DumpRouteTable();
 
  private:
-  bool AddRoute(const MIB_IPFORWARDROW& tmpl, const char* net, const char* mask);
+  bool AddRoute(const MIB_IPFORWARDROW& tmpl, const std::string& net, const std::string& mask);
 
   CConfigStore* m_store;
 };

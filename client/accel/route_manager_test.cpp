@@ -16,7 +16,7 @@
 #include "client/accel/route_table.h"
 #include "client/account/config_store.h"
 #include "client/diag/ui_worker_messages.h"
-#include "client/test_support/stub_client.h"
+#include "client/test_support/worker_store.h"
 #include "common/run_log.h"
 
 namespace {
@@ -45,53 +45,54 @@ const char kRouteList[] =
     "<?xml version=\"1.0\" encoding=\"GBK\"?>\r\n<data>"
     "<remote><entry net=\"10.1.2.3\" mask=\"255.255.255.0\"/>"
     "<entry net=\"11.0.0.0\" mask=\"255.0.0.0\"/>"
-    "<entry net=\"12.3.0.0\" mask=\"255.255.0.0\"/></remote>"
-    "<direct><entry net=\"13.1.1.0\" mask=\"255.255.255.0\"/></direct></data>";
+    "<entry mask=\"255.255.255.0\"/>"
+    "<entry net=\"12.3.0.0\" mask=\"255.255.0.0\"/>"
+    "<entry net=\"14.0.0.0\" mask=\"255.255\"/></remote>"
+    "<direct><entry net=\"game.example\" mask=\"255.255.255.0\"/>"
+    "<entry net=\"13.1.1.0\" mask=\"255.255.255.0\"/></direct></data>";
 
-class RouteManagerTest : public ::testing::Test {
+class RouteManagerTest : public CWorkerStoreTest {
  protected:
-  void SetUp() override {
-    dir_ = MakeOfflineProgramDir("routes");
-    ASSERT_FALSE(dir_.empty());
-    ASSERT_TRUE(WriteFileBytes(dir_ + "\\Cache\\route.xml", kRouteList));
+  void SetUp() override { Start(false); }
+  void Start(bool useStandIn) {
     ASSERT_TRUE(CConfigStore::GetDnsServers(dns_));
     SetRouteTable(&table_);
-    store_ = new CConfigStore(dir_ + "\\accelclient.exe");
-    ASSERT_NE(store_->m_pWorker, nullptr);
+    StartStore("routes", useStandIn, {{"route.xml", kRouteList}});
   }
   void TearDown() override {
-    delete store_;  // ends the worker before the recorder goes
+    CWorkerStoreTest::TearDown();  // ends the worker before the recorder goes
     SetRouteTable(nullptr);
   }
 
   void PumpFor(DWORD ms, size_t answers, size_t rows) {
-    PumpUntil([&] { return failed_.size() >= answers && table_.Rows().size() >= rows; }, ms);
+    PumpUntil([&] { return answers_.size() >= answers && table_.Rows().size() >= rows; }, ms);
   }
 
-  std::string Log() {
-    std::string text;
-    ReadFileBytes(CRunLog::GetPath(), &text);
-    return text;
+  // The first route of this system's table with a next hop, standing for the tunnel's
+  // route (the manager takes the first row with the tunnel address as its next hop).
+  static bool SomeTunnelRoute(RouteRow* found) {
+    std::vector<RouteRow> table;
+    if (!ReadForwardTable(table, "no memory\r\n", "no table\r\n")) return false;
+    for (const RouteRow& r : table)
+      if (r.nextHop != 0 && r.nextHop != INADDR_NONE) {
+        *found = r;
+        return true;
+      }
+    return false;
   }
 
-  std::string dir_;
   std::vector<std::string> dns_;
   RecordingTable table_;
-  std::vector<UINT> failed_;
-  CRecordingWindow window_{[this](UINT msg, WPARAM w, LPARAM l) {
-    if (msg != WM_ROUTE_FAILED) return false;
-    failed_.push_back(static_cast<UINT>(w + l));  // both are 0 in a correct answer
-    return true;
-  }};
-  CConfigStore* store_ = nullptr;
 };
 
 TEST_F(RouteManagerTest, StartPinsTheDnsServersAndApplyWithoutTunnelRouteFailsWithoutDownload) {
   store_->m_tunnelIp = "";
-  ASSERT_TRUE(store_->PostToWorker(WM_WORKER_APPLY_ROUTES, 0, window_.AsLParam()));
+  ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
   PumpFor(10000, 1, 0);
-  ASSERT_EQ(failed_.size(), 1u);
-  EXPECT_EQ(failed_[0], 0u);
+  ASSERT_EQ(answers_.size(), 1u);
+  EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ROUTE_FAILED));
+  EXPECT_EQ(answers_[0].w, 0u);
+  EXPECT_EQ(answers_[0].l, 0);
 
   // The start-up ran before the message: one pin per DNS server, nothing from the list.
   std::vector<MIB_IPFORWARDROW> rows = table_.Rows();
@@ -113,33 +114,80 @@ TEST_F(RouteManagerTest, StartPinsTheDnsServersAndApplyWithoutTunnelRouteFailsWi
 }
 
 TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAfterAFailure) {
-  std::vector<RouteRow> table;
-  ASSERT_TRUE(ReadForwardTable(table, "no memory\r\n", "no table\r\n"));
-  const RouteRow* tunnel = nullptr;
-  for (const RouteRow& r : table)
-    if (r.nextHop != 0 && r.nextHop != INADDR_NONE) tunnel = &r;
-  if (!tunnel) GTEST_SKIP() << "no route with a next hop in this system's table";
-  store_->m_tunnelIp = DottedAddress(tunnel->nextHop);
-  ASSERT_TRUE(store_->PostToWorker(WM_WORKER_APPLY_ROUTES, 0, window_.AsLParam()));
+  RouteRow tunnel;
+  if (!SomeTunnelRoute(&tunnel)) GTEST_SKIP() << "no route with a next hop in this system's table";
+  store_->m_tunnelIp = DottedAddress(tunnel.nextHop);
+  ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
   size_t pins = dns_.size();
   PumpFor(20000, 0, pins + 4);
+  Sleep(300);  // an entry that is not an address would show as one more row
   ASSERT_EQ(table_.Rows().size(), pins + 4);
-  EXPECT_TRUE(failed_.empty());
+  EXPECT_TRUE(answers_.empty());
 
   std::vector<MIB_IPFORWARDROW> rows = table_.Rows();
   EXPECT_EQ(rows[pins].dwForwardDest, inet_addr("10.1.2.0"));
   EXPECT_EQ(rows[pins + 1].dwForwardDest, inet_addr("11.0.0.0"));
   EXPECT_EQ(rows[pins + 2].dwForwardDest, inet_addr("12.3.0.0"));
   for (size_t i = pins; i < pins + 3; ++i) {
-    EXPECT_EQ(rows[i].dwForwardNextHop, tunnel->nextHop);
-    EXPECT_EQ(rows[i].dwForwardIfIndex, tunnel->ifIndex);
+    EXPECT_EQ(rows[i].dwForwardNextHop, tunnel.nextHop);
+    EXPECT_EQ(rows[i].dwForwardIfIndex, tunnel.ifIndex);
     EXPECT_EQ(rows[i].dwForwardType, 3u);
     EXPECT_EQ(rows[i].dwForwardProto, 3u);
   }
   EXPECT_EQ(rows[pins + 3].dwForwardDest, inet_addr("13.1.1.0"));
   EXPECT_EQ(rows[pins + 3].dwForwardNextHop, store_->m_directRoute.dwForwardNextHop);
-  EXPECT_EQ(store_->m_tunnelRoute.dwForwardNextHop, tunnel->nextHop);
-  EXPECT_NE(Log().find("添加路由失败：路由项已经存在.\r\n"), std::string::npos);
+  EXPECT_EQ(store_->m_tunnelRoute.dwForwardNextHop, tunnel.nextHop);
+  std::string log = Log();
+  EXPECT_NE(log.find("添加路由失败：路由项已经存在.\r\n"), std::string::npos);
+  // The three entries that are no addresses are named in the log and never added.
+  EXPECT_NE(log.find("路由项不是有效的地址，已跳过：net=\"\" mask=\"255.255.255.0\"\r\n"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("路由项不是有效的地址，已跳过：net=\"14.0.0.0\" mask=\"255.255\"\r\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("路由项不是有效的地址，已跳过：net=\"game.example\" mask=\"255.255.255.0\"\r\n"),
+            std::string::npos);
+}
+
+class RouteManagerStandInTest : public RouteManagerTest {
+ protected:
+  void SetUp() override { Start(true); }
+};
+
+TEST_F(RouteManagerStandInTest, ListOfTheSelectedGameIsFetchedOnlyWithATunnelRoute) {
+  store_->m_modeApp = 3;
+  const std::string target = "/route.php?app_id=3";
+  const size_t asked = CountStubRecords("target", target);
+  const size_t askedAny = CountStubRecords("path", "/route.php");
+
+  // No tunnel address: the job fails before any list is asked for.
+  store_->m_tunnelIp = "";
+  ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
+  PumpFor(10000, 1, 0);
+  ASSERT_EQ(answers_.size(), 1u);
+  EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ROUTE_FAILED));
+  EXPECT_EQ(CountStubRecords("path", "/route.php"), askedAny);
+
+  RouteRow tunnel;
+  if (!SomeTunnelRoute(&tunnel)) GTEST_SKIP() << "no route with a next hop in this system's table";
+  if (!CConfigStore::IsOnline()) GTEST_SKIP() << "no connection reported";
+  store_->m_tunnelIp = DottedAddress(tunnel.nextHop);
+  size_t pins = dns_.size();
+  ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
+  PumpFor(20000, 0, pins + 3);
+  EXPECT_EQ(CountStubRecords("target", target), asked + 1);
+  // The stand-in's route_3.xml replaced the cached list, and its networks were added.
+  std::string served;
+  EXPECT_EQ(200, HttpRequest(kStubListPort, "GET", target, "", &served));
+  std::string cached;
+  ASSERT_TRUE(ReadFileBytes(dir_ + "\\Cache\\route.xml", &cached));
+  EXPECT_EQ(served, cached);
+  std::vector<MIB_IPFORWARDROW> rows = table_.Rows();
+  ASSERT_EQ(rows.size(), pins + 3);
+  EXPECT_EQ(rows[pins].dwForwardDest, inet_addr("203.0.113.0"));
+  EXPECT_EQ(rows[pins].dwForwardNextHop, tunnel.nextHop);
+  EXPECT_EQ(rows[pins + 1].dwForwardDest, inet_addr("192.0.2.64"));
+  EXPECT_EQ(rows[pins + 2].dwForwardDest, inet_addr("198.51.100.0"));
+  EXPECT_EQ(rows[pins + 2].dwForwardNextHop, store_->m_directRoute.dwForwardNextHop);
 }
 
 TEST_F(RouteManagerTest, DumpWritesTheHeadingAndOneLinePerRow) {

@@ -9,7 +9,6 @@
 #include "client/accel/list_download.h"
 #include "client/account/password_scramble.h"
 #include "client/account/servers_file.h"
-#include "client/diag/ui_worker.h"
 #include "common/run_log.h"
 #include "common/text_format.h"
 
@@ -36,35 +35,74 @@ std::string RunningProgramFile() {
 
 const char* Flag(int value) { return value ? "1" : "0"; }
 
-// A line end inside a value would start a new line of user.ini, and its rest would read as
-// a key of its own.
-bool FitsProfileLine(const std::string& value) {
-  return value.find_first_of("\r\n") == std::string::npos;
+// Whether the profile functions give the value back as it was written. They end a value at
+// a line break (its rest would read as a key of its own), trim blanks and control bytes at
+// both ends and take off one pair of enclosing quotes; a value they would alter is not
+// stored, since reading it back would give something else (a remembered password that
+// no longer logs in).
+bool ComesBackUnchanged(const std::string& value) {
+  if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) return false;
+  if (value.empty()) return true;
+  unsigned char first = static_cast<unsigned char>(value[0]);
+  unsigned char last = static_cast<unsigned char>(value[value.size() - 1]);
+  if (first <= 0x20 || last <= 0x20) return false;
+  bool quoteFirst = first == '"' || first == '\'';
+  bool quoteLast = last == '"' || last == '\'';
+  return !(value.size() >= 2 && quoteFirst && quoteLast);
+}
+
+// The whole stored value of a key of the User section, however long; false when the key is
+// absent or its value empty.
+bool ReadProfileText(const char* key, const std::string& ini, std::string* value) {
+  for (DWORD size = 256;; size *= 4) {
+    std::vector<char> buf(size);
+    DWORD n = GetPrivateProfileStringA(kUserSection, key, "", buf.data(), size, ini.c_str());
+    // A value that filled the buffer may go on: ask again with more room.
+    if (n + 1 < size || size >= 65536) {
+      if (n == 0) return false;
+      value->assign(buf.data(), n);
+      return true;
+    }
+  }
 }
 
 }  // namespace
 
 CConfigStore& ConfigStore() {
   if (g_current) return *g_current;
-  // Never destroyed: the worker may still be busy with it while the process ends.
-  static CConfigStore* product = new CConfigStore();  // its constructor makes it current
-  return *product;
+  return ConfigStore(nullptr);
 }
 
-CConfigStore::CConfigStore() { Construct(RunningProgramFile()); }
+CConfigStore& ConfigStore(WorkerStarter starter) {
+  // Never destroyed: the worker may still be busy with it while the process ends.
+  static CConfigStore* product = new CConfigStore(starter);  // its constructor makes it current
+  static bool started = starter != nullptr;
+  if (starter && !started) {
+    started = true;
+    product->m_pWorker = starter(product);
+  }
+  return g_current ? *g_current : *product;
+}
 
-CConfigStore::CConfigStore(const std::string& programFile) { Construct(programFile); }
+CConfigStore::CConfigStore(WorkerStarter starter) { Construct(RunningProgramFile(), starter); }
+
+CConfigStore::CConfigStore(const std::string& programFile, WorkerStarter starter) {
+  Construct(programFile, starter);
+}
 
 CConfigStore::~CConfigStore() {
   if (m_pWorker) {
     m_pWorker->PostThreadMessage(WM_QUIT, 0, 0);
-    WaitForSingleObject(m_pWorker->ThreadHandle(), 10000);
+    // No time limit: a job may hold the worker for half a minute (a ping, a login over
+    // silent servers), and until its thread has ended it uses this store and its own object.
+    WaitForSingleObject(m_pWorker->ThreadHandle(), INFINITE);
     delete m_pWorker;
+    m_pWorker = nullptr;
   }
   if (g_current == this) g_current = m_previous;
 }
 
-void CConfigStore::Construct(const std::string& programFile) {
+void CConfigStore::Construct(const std::string& programFile, WorkerStarter starter) {
   m_previous = g_current;
   g_current = this;
 
@@ -115,17 +153,8 @@ void CConfigStore::Construct(const std::string& programFile) {
   CRunLog::Write("操作系统版本：%d.%d %s\r\n", static_cast<int>(m_osVersion.dwMajorVersion),
                  static_cast<int>(m_osVersion.dwMinorVersion), m_osVersion.szCSDVersion);
 
-  // 9. Last: the background worker.
-  StartWorker();
-}
-
-void CConfigStore::StartWorker() {
-  CUiWorker* worker = new CUiWorker(this);
-  if (!worker->CreateThread(THREAD_PRIORITY_NORMAL)) {
-    delete worker;
-    return;
-  }
-  m_pWorker = worker;
+  // 9. Last: the background worker, through the program's starter.
+  if (starter) m_pWorker = starter(this);
 }
 
 BOOL CConfigStore::PostToWorker(UINT message, WPARAM wParam, LPARAM lParam) const {
@@ -188,11 +217,12 @@ int CConfigStore::ReadProgramVersion(const std::string& file, std::string* text)
 void CConfigStore::LoadUserIni() {
   std::string ini = CachePath("user.ini");
   if (ini.empty()) return;
-  char buf[20];
-  if (GetPrivateProfileStringA(kUserSection, "NAME", "", buf, sizeof buf, ini.c_str()) != 0)
-    m_userName = buf;
-  if (GetPrivateProfileStringA(kUserSection, "PASSWD", "", buf, sizeof buf, ini.c_str()) != 0)
-    m_password = UnscramblePassword(buf);
+  m_userIniLoaded = true;
+  // Whole values: the login dialog does not limit name or password, and a value read
+  // back cut would fail the automatic login on every start.
+  std::string text;
+  if (ReadProfileText("NAME", ini, &text)) m_userName = text;
+  if (ReadProfileText("PASSWD", ini, &text)) m_password = UnscramblePassword(text);
   m_remember = static_cast<int>(GetPrivateProfileIntA(kUserSection, "REMEMBER", 0, ini.c_str()));
   m_exitNotify =
       static_cast<int>(GetPrivateProfileIntA(kUserSection, "EXIT_NOTIFY", 1, ini.c_str()));
@@ -230,15 +260,23 @@ int CConfigStore::LoadSettings() {
 }
 
 bool CConfigStore::SaveSettings() {
+  bool ok = true;
+  if (m_userIniLoaded) ok &= SaveUserIni();
+  if (m_notaccelReady) ok &= m_notaccel.SaveFile(CachePath("notaccel.xml"));
+  if (m_accelReady) ok &= m_accel.SaveFile(CachePath("accel.xml"));
+  return ok;
+}
+
+bool CConfigStore::SaveUserIni() {
   std::string ini = CachePath("user.ini");
   if (ini.empty()) return false;
   const char* file = ini.c_str();
   bool ok = true;
-  std::string name = FitsProfileLine(m_userName) ? m_userName : std::string();
+  std::string name = ComesBackUnchanged(m_userName) ? m_userName : std::string();
   ok &= WritePrivateProfileStringA(kUserSection, "NAME", name.c_str(), file) != FALSE;
   if (m_remember) {
     std::string stored = ScramblePassword(m_password);
-    if (!FitsProfileLine(stored)) stored.clear();
+    if (!ComesBackUnchanged(stored)) stored.clear();
     ok &= WritePrivateProfileStringA(kUserSection, "PASSWD", stored.c_str(), file) != FALSE;
     ok &= WritePrivateProfileStringA(kUserSection, "REMEMBER", "1", file) != FALSE;
   } else {
@@ -253,8 +291,6 @@ bool CConfigStore::SaveSettings() {
                                    file) != FALSE;
   ok &= WritePrivateProfileStringA(kUserSection, "CONN_SRV", Format("%d", m_connSrv).c_str(),
                                    file) != FALSE;
-  if (m_notaccelReady) ok &= m_notaccel.SaveFile(CachePath("notaccel.xml"));
-  if (m_accelReady) ok &= m_accel.SaveFile(CachePath("accel.xml"));
   return ok;
 }
 
@@ -263,9 +299,10 @@ bool CConfigStore::IsOnline() {
   return InternetGetConnectedState(&flags, 0) != FALSE;
 }
 
-bool CConfigStore::DownloadWhenOnline(const std::string& url, const std::string& path) {
+bool CConfigStore::DownloadWhenOnline(const std::string& url, const std::string& path,
+                                      const char* root) {
   if (!IsOnline()) return false;
-  return DownloadListFile(url, path);
+  return DownloadListFile(url, path, root);
 }
 
 bool CConfigStore::GetDnsServers(std::vector<std::string>& servers) {

@@ -19,20 +19,28 @@
 #include "client/accel/server_list.h"
 #include "client/account/login_svr.h"
 #include "client/account/service_hosts.h"
+#include "common/ui_thread.h"
 #include "common/xml_doc.h"
 
-class CUiWorker;
+class CConfigStore;
+
+// Starts the background worker of a store whose construction is otherwise complete, and
+// returns its running thread (null when it could not be started). The program passes the
+// real one (StartUiWorker of the worker); the store itself knows no worker, so a store
+// built without a starter runs no thread at all.
+typedef CUiThread* (*WorkerStarter)(CConfigStore* store);
 
 class CConfigStore {
  public:
   // The product's store: the running program's file, as GetModuleFileNameA reports it.
-  CConfigStore();
+  explicit CConfigStore(WorkerStarter starter = nullptr);
   // A store for the program file at this path (its directory is the program directory; the
   // version resource is read from it). An empty path stands for a program path that could
-  // not be read.
-  explicit CConfigStore(const std::string& programFile);
-  // Ends the worker (its end saves the settings) before anything else goes. The product's
-  // store is never destroyed: it lives until the process ends, like the worker.
+  // not be read. The starter, when given, starts the worker as the last construction step.
+  explicit CConfigStore(const std::string& programFile, WorkerStarter starter = nullptr);
+  // Ends the worker (its end saves the settings) and waits until its thread has ended
+  // before anything else goes: the worker uses the store until its last instruction. The
+  // product's store is never destroyed: it lives until the process ends, like the worker.
   ~CConfigStore();
   CConfigStore(const CConfigStore&) = delete;
   CConfigStore& operator=(const CConfigStore&) = delete;
@@ -47,15 +55,18 @@ class CConfigStore {
   // user.ini, then the Service part of servers.xml, then notaccel.xml and accel.xml. 0 when
   // servers.xml has no Data element (the user settings are loaded all the same), else 1.
   int LoadSettings();
-  // user.ini, then the two user documents, each only if it was loaded or created.
-  // False when a write failed.
+  // user.ini, then the two user documents, each only if it was loaded (or created in its
+  // place): a store that never loaded the user's settings holds nothing of them, and
+  // saving would wipe them. False when a write failed.
   bool SaveSettings();
 
   const CAppItem* FindGame(int id) const { return FindAppById(m_games, id); }
 
   static bool IsOnline();
-  // When online, the download of url into path (replaced only by a complete answer).
-  static bool DownloadWhenOnline(const std::string& url, const std::string& path);
+  // When online, the download of url into path (replaced only by a complete answer within
+  // the list deadline, a document whose root element is root).
+  static bool DownloadWhenOnline(const std::string& url, const std::string& path,
+                                 const char* root);
   // The DNS servers' addresses, in the system's order. False when they cannot be read.
   static bool GetDnsServers(std::vector<std::string>& servers);
 
@@ -73,8 +84,8 @@ class CConfigStore {
 
   // Fields, in the order of the settings object.
   OSVERSIONINFOA m_osVersion;
-  // The background worker; started last in the construction.
-  CUiWorker* m_pWorker = nullptr;
+  // The background worker; started last in the construction, by the program's starter.
+  CUiThread* m_pWorker = nullptr;
   std::string m_accountUser;
   std::string m_accountPassword;
   std::string m_loginCode;
@@ -107,14 +118,15 @@ class CConfigStore {
   char m_programDir[600];
 
  private:
-  void Construct(const std::string& programFile);
-  void StartWorker();
+  void Construct(const std::string& programFile, WorkerStarter starter);
   void LoadUserIni();
+  bool SaveUserIni();
   void LoadUserDocument(CXmlDoc& doc, const char* name, bool* ready);
 
   ServiceHosts m_hosts;
   // A document that was never loaded nor created holds nothing of the user's: saving it
   // would destroy its file.
+  bool m_userIniLoaded = false;
   bool m_notaccelReady = false;
   bool m_accelReady = false;
   CConfigStore* m_previous = nullptr;
@@ -123,3 +135,7 @@ class CConfigStore {
 // The one store of the process. In the program it is the store built during static
 // construction; while another store object exists (tests), the newest one.
 CConfigStore& ConfigStore();
+// The program's first call, during static construction: builds the program's store with
+// the worker started by this starter as its last step. Should the store already exist
+// without a worker (an earlier call without a starter), the worker is started now.
+CConfigStore& ConfigStore(WorkerStarter starter);

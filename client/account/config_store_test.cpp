@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <vector>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -173,6 +175,35 @@ TEST_F(StoreTest, ServiceErrorKeepsTheCachedLists) {
   ASSERT_TRUE(SetStubMode("/server_group.php", "normal"));
 }
 
+TEST_F(StoreTest, StalledListsEndTheConstructionWithinTheDeadlineWithTheCachedLists) {
+  UseService(kStandIn);
+  const std::string servers =
+      "<Data><Apps><App Id=\"8\" Name=\"Cached\" RegKey=\"K\" RegValue=\"V\"/></Apps></Data>";
+  const std::string groups = "<Data><Group name=\"G\"><Server id=\"3\" name=\"L\"/></Group></Data>";
+  PutCache("servers.xml", servers);
+  PutCache("groups.xml", groups);
+  // The stand-in accepts both requests and answers only after two minutes.
+  ASSERT_TRUE(SetStubMode("/servers2.0.php", "slow:120000"));
+  ASSERT_TRUE(SetStubMode("/server_group.php", "slow:120000"));
+  DWORD t0 = GetTickCount();
+  {
+    CConfigStore store(exe_);
+    DWORD took = GetTickCount() - t0;
+    std::printf("store construction with both lists stalled: %lu ms\n",
+                static_cast<unsigned long>(took));
+    EXPECT_LT(took, 25000u);
+    EXPECT_GE(took, 2 * 10000u - 500);  // each list was waited for until its deadline
+    ASSERT_EQ(1u, store.m_lines.Count());
+    EXPECT_EQ("L", store.m_lines.At(0).name);
+    ASSERT_EQ(1u, store.m_games.size());
+    EXPECT_EQ("Cached", store.m_games[0].m_name);
+  }
+  EXPECT_EQ(servers, CacheText("servers.xml"));
+  EXPECT_EQ(groups, CacheText("groups.xml"));
+  ASSERT_TRUE(SetStubMode("/servers2.0.php", "normal"));
+  ASSERT_TRUE(SetStubMode("/server_group.php", "normal"));
+}
+
 // --- program version --------------------------------------------------------------------
 
 TEST_F(StoreTest, ProgramVersionFromTheVersionResource) {
@@ -276,13 +307,58 @@ TEST_F(StoreTest, RememberedPasswordIsStoredScrambled) {
   EXPECT_EQ(1, again.m_autoLogin);
 }
 
-TEST_F(StoreTest, LongNameAndPasswordReadCutTo19) {
+TEST_F(StoreTest, LongNameAndPasswordComeBackWhole) {
   UseService(kServiceDown);
-  PutCache("user.ini", "[User]\r\nNAME=abcdefghijklmnopqrst\r\nPASSWD=0123456789012345678901\r\n");
-  CConfigStore store(exe_);
-  store.LoadSettings();
-  EXPECT_EQ("abcdefghijklmnopqrs", store.m_userName);
-  EXPECT_EQ(19u, store.m_password.size());
+  PutCache("user.ini", "[User]\r\nNAME=abcdefghijklmnopqrstuvwxyz0123\r\nPASSWD=0123456789012345678901\r\n");
+  {
+    CConfigStore store(exe_);
+    store.LoadSettings();
+    EXPECT_EQ("abcdefghijklmnopqrstuvwxyz0123", store.m_userName);
+    EXPECT_EQ(22u, store.m_password.size());
+    // A 30-character password saved and read back, as the automatic login needs it.
+    store.m_password = "pw-0123456789-abcdefghij-XYZ.!";
+    ASSERT_EQ(30u, store.m_password.size());
+    store.m_remember = 1;
+    EXPECT_TRUE(store.SaveSettings());
+  }
+  CConfigStore again(exe_);
+  again.LoadSettings();
+  EXPECT_EQ("abcdefghijklmnopqrstuvwxyz0123", again.m_userName);
+  EXPECT_EQ("pw-0123456789-abcdefghij-XYZ.!", again.m_password);
+}
+
+TEST_F(StoreTest, PasswordsThatWouldComeBackAlteredAreNotStored) {
+  UseService(kServiceDown);
+  // A blank at each end, at the start only, at the end only (at an odd position it
+  // scrambles to '!'), and one whose scrambled form is enclosed in quotes ('!' at an odd
+  // position scrambles to '"').
+  const std::vector<std::string> passwords = {" both ", " lead", "trail ", "\"xy!", "plain"};
+  for (const std::string& password : passwords) {
+    SCOPED_TRACE("[" + password + "]");
+    {
+      CConfigStore store(exe_);
+      store.LoadSettings();
+      store.m_password = password;
+      store.m_remember = 1;
+      EXPECT_TRUE(store.SaveSettings());
+    }
+    CConfigStore again(exe_);
+    again.LoadSettings();
+    // Either the password itself or nothing at all: never another one.
+    if (!again.m_password.empty()) EXPECT_EQ(password, again.m_password);
+  }
+  // "plain" has nothing the file could alter; " both " cannot be stored at all.
+  CConfigStore last(exe_);
+  last.LoadSettings();
+  EXPECT_EQ("plain", last.m_password);
+  {
+    CConfigStore store(exe_);
+    store.LoadSettings();
+    store.m_password = " both ";
+    store.m_remember = 1;
+    EXPECT_TRUE(store.SaveSettings());
+  }
+  EXPECT_EQ("", IniValue("PASSWD"));
 }
 
 TEST_F(StoreTest, ScrambledLineEndIsNeverWritten) {
@@ -378,7 +454,7 @@ TEST_F(StoreTest, DownloadWhenOnlineFetchesTheRouteList) {
   CConfigStore store(exe_);
   if (!CConfigStore::IsOnline()) GTEST_SKIP() << "no connection reported";
   std::string url = Format("%s?app_id=%d", store.ListUrl("/route.php").c_str(), 1);
-  EXPECT_TRUE(CConfigStore::DownloadWhenOnline(url, store.CachePath("route.xml")));
+  EXPECT_TRUE(CConfigStore::DownloadWhenOnline(url, store.CachePath("route.xml"), "data"));
   EXPECT_EQ(Served("/route.php?app_id=1"), CacheText("route.xml"));
 }
 

@@ -16,7 +16,7 @@
 
 #include "client/account/config_store.h"
 #include "client/diag/ui_worker_messages.h"
-#include "client/test_support/stub_client.h"
+#include "client/test_support/worker_store.h"
 #include "common/run_log.h"
 
 namespace {
@@ -90,56 +90,43 @@ std::string Str(const std::string& s) {
   return std::string(1, static_cast<char>(s.size() >> 8)) + static_cast<char>(s.size()) + s;
 }
 
-class LoginSocketTest : public ::testing::Test {
+// A port on 127.0.0.1 that was just free: nothing listens on it.
+int SilentPort() {
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = inet_addr("127.0.0.1");
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  int len = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  closesocket(s);
+  return ntohs(a.sin_port);
+}
+
+class LoginSocketTest : public CWorkerStoreTest {
  protected:
   void SetUp() override {
     WSADATA data;
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
-    dir_ = MakeOfflineProgramDir("login");
-    ASSERT_FALSE(dir_.empty());
-    ASSERT_TRUE(WriteFileBytes(dir_ + "\\Cache\\groups.xml",
-                               "<?xml version=\"1.0\" encoding=\"GBK\"?>\r\n<Data><Group name=\"g\">"
-                               "<Server id=\"7\" name=\"a\" host=\"127.0.0.5\" credit=\"1\"/>"
-                               "<Server id=\"8\" name=\"b\" host=\"127.0.0.6\" credit=\"1\"/>"
-                               "</Group></Data>"));
-    store_ = new CConfigStore(dir_ + "\\accelclient.exe");
-    ASSERT_NE(store_->m_pWorker, nullptr);
+    StartStore("login", false,
+               {{"groups.xml",
+                 "<?xml version=\"1.0\" encoding=\"GBK\"?>\r\n<Data><Group name=\"g\">"
+                 "<Server id=\"7\" name=\"a\" host=\"127.0.0.5\" credit=\"1\"/>"
+                 "<Server id=\"8\" name=\"b\" host=\"127.0.0.6\" credit=\"1\"/>"
+                 "</Group></Data>"}});
     store_->m_accountUser = "\xD5\xC5\xC8\xFD";  // GBK "张三"
     store_->m_accountPassword = "Secret9";
     store_->m_loginCode = "old";
   }
   void TearDown() override {
-    delete store_;
+    CWorkerStoreTest::TearDown();
     WSACleanup();
   }
 
   void RunJob(WPARAM w, DWORD ms) {
-    ASSERT_TRUE(store_->PostToWorker(WM_WORKER_CONNECT, w, window_.AsLParam()));
-    PumpUntil([&] { return !answers_.empty(); }, ms);
+    ASSERT_TRUE(Post(WM_WORKER_CONNECT, w));
+    WaitAnswers(1, ms);
   }
-  std::string Log() {
-    std::string bytes;
-    ReadFileBytes(CRunLog::GetPath(), &bytes);
-    return bytes;
-  }
-  static size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-  }
-
-  std::vector<MSG> answers_;
-  CRecordingWindow window_{[this](UINT msg, WPARAM w, LPARAM l) {
-    if (msg != WM_ACCOUNT_VERIFIED && msg != WM_ACCOUNT_REJECTED) return false;
-    MSG m = {};
-    m.message = msg;
-    m.wParam = w;
-    m.lParam = l;
-    answers_.push_back(m);
-    return true;
-  }};
-  std::string dir_;
-  CConfigStore* store_ = nullptr;
 };
 
 TEST_F(LoginSocketTest, SuccessStoresTheAccountAndAnswersWithTheJobsWParam) {
@@ -148,9 +135,9 @@ TEST_F(LoginSocketTest, SuccessStoresTheAccountAndAnswersWithTheJobsWParam) {
   RunJob(static_cast<WPARAM>(-1), 5000);
 
   ASSERT_EQ(answers_.size(), 1u);
-  EXPECT_EQ(answers_[0].message, static_cast<UINT>(WM_ACCOUNT_VERIFIED));
-  EXPECT_EQ(answers_[0].wParam, static_cast<WPARAM>(-1));
-  EXPECT_EQ(answers_[0].lParam, 0);
+  EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ACCOUNT_VERIFIED));
+  EXPECT_EQ(answers_[0].w, static_cast<WPARAM>(-1));
+  EXPECT_EQ(answers_[0].l, 0);
   EXPECT_EQ(store_->m_loginCode, "LC-77");
   EXPECT_EQ(store_->m_accountKind, "付费用户");
   // Expiry 0 in local time: the minute depends on the machine's zone, the shape does not.
@@ -176,8 +163,8 @@ TEST_F(LoginSocketTest, LineJobSendsTheLinesHostAndAnswersWithTheLineId) {
   RunJob(8, 5000);
 
   ASSERT_EQ(answers_.size(), 1u);
-  EXPECT_EQ(answers_[0].message, static_cast<UINT>(WM_ACCOUNT_VERIFIED));
-  EXPECT_EQ(answers_[0].wParam, 8u);
+  EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ACCOUNT_VERIFIED));
+  EXPECT_EQ(answers_[0].w, 8u);
   EXPECT_EQ(store_->m_accountKind, "免费积分用户");
   std::vector<std::string> got = server.Requests();
   ASSERT_EQ(got.size(), 1u);
@@ -192,8 +179,8 @@ TEST_F(LoginSocketTest, ServerErrorCodeIsAnsweredAndLoggedAndTheAccountStays) {
   RunJob(static_cast<WPARAM>(-1), 5000);
 
   ASSERT_EQ(answers_.size(), 1u);
-  EXPECT_EQ(answers_[0].message, static_cast<UINT>(WM_ACCOUNT_REJECTED));
-  EXPECT_EQ(answers_[0].wParam, 1234u);
+  EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ACCOUNT_REJECTED));
+  EXPECT_EQ(answers_[0].w, 1234u);
   EXPECT_EQ(store_->m_loginCode, "old");
   EXPECT_NE(Log().find("登录失败，错误代码: 1234.\r\n"), std::string::npos);
 }
@@ -203,34 +190,57 @@ TEST_F(LoginSocketTest, TooShortAnswerCountsAsNoAnswer) {
   store_->m_loginServers.assign(1, CLoginSvr("127.0.0.1", static_cast<uint16_t>(server.Port())));
   RunJob(static_cast<WPARAM>(-1), 5000);
   ASSERT_EQ(answers_.size(), 1u);
-  EXPECT_EQ(answers_[0].message, static_cast<UINT>(WM_ACCOUNT_REJECTED));
-  EXPECT_EQ(answers_[0].wParam, 1u);
+  EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ACCOUNT_REJECTED));
+  EXPECT_EQ(answers_[0].w, 1u);
   EXPECT_EQ(store_->m_loginCode, "old");
 }
 
 TEST_F(LoginSocketTest, SilentServerIsTriedFiveTimesThenTheLoginFailsWithOne) {
-  // A port that was just free: nothing listens on it.
-  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = inet_addr("127.0.0.1");
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  int len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  closesocket(s);
-  const int port = ntohs(a.sin_port);
+  const int port = SilentPort();
   store_->m_loginServers.assign(1, CLoginSvr("127.0.0.1", static_cast<uint16_t>(port)));
   const size_t before = Log().size();
   RunJob(static_cast<WPARAM>(-1), 15000);
 
   ASSERT_EQ(answers_.size(), 1u);
-  EXPECT_EQ(answers_[0].message, static_cast<UINT>(WM_ACCOUNT_REJECTED));
-  EXPECT_EQ(answers_[0].wParam, 1u);
+  EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ACCOUNT_REJECTED));
+  EXPECT_EQ(answers_[0].w, 1u);
   std::string log = Log().substr(before);
   EXPECT_EQ(Count(log, "recv error: "), 5u) << log;
   EXPECT_EQ(Count(log, " UDP " + std::to_string(port) + " 端口发送数据失败. \r\n"), 1u);
   EXPECT_EQ(Count(log, " UDP 收发数据失败。\r\n"), 1u);
   EXPECT_EQ(Count(log, "登录服务器失败，可能是因为服务器离线.\r\n"), 1u);
+}
+
+TEST_F(LoginSocketTest, SilentAndUnresolvableServersAreSkippedAndTheThirdLogsIn) {
+  CUdpResponder third("\x01\x02" + Le32(0) + Str("x") + Str("LC-3") + Le32(99) + Le32(0));
+  const int silent = SilentPort();
+  store_->m_loginServers = {CLoginSvr("127.0.0.1", static_cast<uint16_t>(silent)),
+                            CLoginSvr("no-such-login.invalid", 8123),
+                            CLoginSvr("127.0.0.1", static_cast<uint16_t>(third.Port()))};
+  const size_t before = Log().size();
+  RunJob(static_cast<WPARAM>(-1), 40000);
+
+  ASSERT_EQ(answers_.size(), 1u);
+  EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ACCOUNT_VERIFIED));
+  EXPECT_EQ(store_->m_loginCode, "LC-3");
+  EXPECT_FALSE(third.Requests().empty());
+  std::string log = Log().substr(before);
+  // Five tries at the silent one, then its port's line; the one that does not resolve is
+  // named and its port's line follows; nothing of the failure lines once the third answers.
+  // (The third may need a second try: the silent server's refusals can still be pending
+  // on the socket.)
+  size_t first = log.find(" UDP " + std::to_string(silent) + " 端口发送数据失败. \r\n");
+  size_t named = log.find("no-such-login.invalid 域名解析失败！\r\n");
+  size_t second = log.find(" UDP 8123 端口发送数据失败. \r\n");
+  ASSERT_NE(first, std::string::npos) << log;
+  ASSERT_NE(named, std::string::npos) << log;
+  ASSERT_NE(second, std::string::npos) << log;
+  EXPECT_EQ(Count(log.substr(0, first), "recv error: "), 5u) << log;
+  EXPECT_LT(first, named);
+  EXPECT_LT(named, second);
+  EXPECT_EQ(Count(log, "端口发送数据失败"), 2u);
+  EXPECT_EQ(Count(log, " UDP 收发数据失败。\r\n"), 0u);
+  EXPECT_EQ(Count(log, "登录服务器失败"), 0u);
 }
 
 }  // namespace

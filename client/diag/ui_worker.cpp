@@ -24,6 +24,16 @@ void Answer(LPARAM window, UINT message, WPARAM wParam, LPARAM lParam) {
   PostMessageA(reinterpret_cast<HWND>(window), message, wParam, lParam);
 }
 
+class CSocketEchoReceive : public IEchoReceive {
+ public:
+  int Receive(CSyncSocket& socket, char* buffer, int size, int timeoutMs) override {
+    return socket.Receive(buffer, size, 0, timeoutMs);
+  }
+};
+
+CSocketEchoReceive g_socketReceive;
+IEchoReceive* g_echoReceive = &g_socketReceive;
+
 // The line's host as an address in network byte order; INADDR_NONE when it does not resolve.
 unsigned long ResolveHost(const std::string& host) {
   unsigned long addr = inet_addr(host.c_str());
@@ -35,6 +45,19 @@ unsigned long ResolveHost(const std::string& host) {
 }
 
 }  // namespace
+
+void SetEchoReceive(IEchoReceive* receive) {
+  g_echoReceive = receive ? receive : &g_socketReceive;
+}
+
+CUiThread* StartUiWorker(CConfigStore* store) {
+  CUiWorker* worker = new CUiWorker(store);
+  if (!worker->CreateThread(THREAD_PRIORITY_NORMAL)) {
+    delete worker;
+    return nullptr;
+  }
+  return worker;
+}
 
 BEGIN_THREAD_MESSAGE_MAP(CUiWorker)
 ON_THREAD_MESSAGE(WM_WORKER_TICK, &CUiWorker::OnTick)
@@ -58,6 +81,7 @@ BOOL CUiWorker::InitInstance() {
 }
 
 int CUiWorker::ExitInstance() {
+  // The store saves only what it has loaded.
   m_store->SaveSettings();
   return 0;
 }
@@ -84,6 +108,18 @@ void CUiWorker::OnPing(WPARAM lineId, LPARAM window) {
     Answer(window, WM_PING_RESULT, kPingNoSocket, 0);
     return;
   }
+  // One lookup, before the clock starts: a host with several addresses must be sent to
+  // and answered from the same one, and a lookup is no part of the echo time.
+  unsigned long hostAddr = ResolveHost(line.host);
+  if (hostAddr == INADDR_NONE) {
+    Answer(window, WM_PING_RESULT, kPingNotSent, 0);
+    return;
+  }
+  in_addr to;
+  to.s_addr = hostAddr;
+  char dotted[16];
+  CopyCut(dotted, sizeof dotted, inet_ntoa(to));
+
   uint8_t request[kEchoRequestBytes];
   BuildEchoRequest(request, static_cast<uint16_t>(GetCurrentProcessId()),
                    static_cast<uint16_t>((GetTickCount() / 100) % 65535));
@@ -91,28 +127,23 @@ void CUiWorker::OnPing(WPARAM lineId, LPARAM window) {
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
 
-  if (!sock.SendTo(reinterpret_cast<const char*>(request), sizeof request, 0, line.host.c_str(),
-                   0)) {
+  if (!sock.SendTo(reinterpret_cast<const char*>(request), sizeof request, 0, dotted, 0)) {
     Answer(window, WM_PING_RESULT, kPingNotSent, 0);
     return;
   }
-  bool resolved = false;
-  unsigned long hostAddr = INADDR_NONE;
-  for (int i = 0; i < 30; ++i) {
+  bool answered = false;
+  for (int i = 0; i < 30 && !answered; ++i) {
     char packet[1024];
-    int n = sock.Receive(packet, sizeof packet, 0, 1000);
-    if (n <= 0) {
-      Answer(window, WM_PING_RESULT, kPingNoAnswer, 0);
-      return;
-    }
-    if (!resolved) {
-      hostAddr = ResolveHost(line.host);
-      resolved = true;
-    }
+    int n = g_echoReceive->Receive(sock, packet, sizeof packet, 1000);
+    if (n <= 0) break;
     // Other ICMP traffic of the machine arrives on the same raw socket: skip it.
-    if (PacketFromAddress(reinterpret_cast<const uint8_t*>(packet), static_cast<size_t>(n),
-                          static_cast<uint32_t>(hostAddr)))
-      break;
+    answered = PacketFromAddress(reinterpret_cast<const uint8_t*>(packet),
+                                 static_cast<size_t>(n), static_cast<uint32_t>(hostAddr));
+  }
+  // Nothing from the line within the time or within 30 packets: it did not answer.
+  if (!answered) {
+    Answer(window, WM_PING_RESULT, kPingNoAnswer, 0);
+    return;
   }
   QueryPerformanceCounter(&stop);
   LONGLONG perMs = frequency.QuadPart / 1000;

@@ -11,6 +11,23 @@
 #include "common/ui_thread.h"
 
 class CConfigStore;
+class CSyncSocket;
+
+// Starts the background worker for a store: the starter the program hands to its store
+// (ConfigStore(&StartUiWorker)), run as the last step of the store's construction. The
+// running thread, or null when it could not be started.
+CUiThread* StartUiWorker(CConfigStore* store);
+
+// The latency check's wait for a packet on its raw socket: the socket's own receive,
+// unless a test has put another in place (a test must never send echo requests to
+// anything but loopback, so the no-answer paths are reached through this).
+class IEchoReceive {
+ public:
+  virtual ~IEchoReceive() {}
+  // CSyncSocket::Receive semantics: bytes received, 0 on time-out, negative on error.
+  virtual int Receive(CSyncSocket& socket, char* buffer, int size, int timeoutMs) = 0;
+};
+void SetEchoReceive(IEchoReceive* receive);  // null restores the socket's own
 
 class CUiWorker : public CUiThread {
  public:

@@ -1,6 +1,7 @@
 // The background worker inside a configuration store of its own (service down, lines from
 // a cached groups.xml), answering a real window: speed ticks on a real interface and pings
-// over a raw ICMP socket to loopback.
+// over a raw ICMP socket to loopback; what a line that never answers does is reached
+// through the raw socket's receive.
 #include "client/diag/ui_worker.h"
 
 #include <winsock2.h>
@@ -9,23 +10,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "client/account/config_store.h"
-#include "client/test_support/stub_client.h"
+#include "client/test_support/worker_store.h"
 
 namespace {
 
 using namespace testing_support;
-
-struct Answer {
-  UINT msg;
-  WPARAM w;
-  LPARAM l;
-  std::string text;
-};
 
 const char kGroups[] =
     "<?xml version=\"1.0\" encoding=\"GBK\"?>\r\n<Data>"
@@ -33,22 +29,40 @@ const char kGroups[] =
     "<Server id=\"8\" name=\"nowhere\" host=\"no-such-line.invalid\" credit=\"1\"/></Group>"
     "</Data>";
 
-class UiWorkerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = MakeOfflineProgramDir("worker");
-    ASSERT_FALSE(dir_.empty());
-    ASSERT_TRUE(WriteFileBytes(dir_ + "\\Cache\\groups.xml", kGroups));
-    store_ = new CConfigStore(dir_ + "\\accelclient.exe");
-    ASSERT_NE(store_->m_pWorker, nullptr);
+// Stands for the raw socket's wait: nothing at all, or only packets of other sources, or
+// a wait that outlasts the store's patience.
+class CScriptedReceive : public IEchoReceive {
+ public:
+  enum Mode { kNothing, kForeign, kSlowNothing };
+  explicit CScriptedReceive(Mode mode) : mode_(mode) {}
+  int Receive(CSyncSocket&, char* buffer, int size, int) override {
+    ++calls;
+    if (mode_ == kSlowNothing) {
+      Sleep(10500);
+      ended = true;
+      return 0;
+    }
+    if (mode_ == kNothing || size < 20) return 0;
+    // An IPv4 header whose source is 127.0.0.9, not the line's 127.0.0.1.
+    std::memset(buffer, 0, 20);
+    buffer[0] = 0x45;
+    const unsigned char source[4] = {127, 0, 0, 9};
+    std::memcpy(buffer + 12, source, 4);
+    return 20;
   }
-  // Ends the worker before the window that it answers goes.
-  void TearDown() override { delete store_; }
+  std::atomic<int> calls{0};
+  std::atomic<bool> ended{false};
 
-  void Post(UINT msg, WPARAM w) { ASSERT_TRUE(store_->PostToWorker(msg, w, window_.AsLParam())); }
-  // Pumps until n answers have arrived or the time is up.
-  void Pump(size_t n, DWORD ms) {
-    PumpUntil([&] { return answers_.size() >= n; }, ms);
+ private:
+  Mode mode_;
+};
+
+class UiWorkerTest : public CWorkerStoreTest {
+ protected:
+  void SetUp() override { StartStore("worker", false, {{"groups.xml", kGroups}}); }
+  void TearDown() override {
+    CWorkerStoreTest::TearDown();
+    SetEchoReceive(nullptr);
   }
 
   // An interface whose row can be read.
@@ -61,28 +75,17 @@ class UiWorkerTest : public ::testing::Test {
       return 0;
     return table->table[0].dwIndex;
   }
-
-  std::vector<Answer> answers_;
-  CRecordingWindow window_{[this](UINT msg, WPARAM w, LPARAM l) {
-    if (msg != WM_TRAFFIC_TEXT && msg != WM_PING_RESULT) return false;
-    Answer a{msg, w, l, ""};
-    if (msg == WM_TRAFFIC_TEXT && l) a.text = reinterpret_cast<const char*>(l);
-    answers_.push_back(a);
-    return true;
-  }};
-  std::string dir_;
-  CConfigStore* store_ = nullptr;
 };
 
 TEST_F(UiWorkerTest, FirstTickSetsTheBaselineAndATickASecondLaterPostsTheSpeedText) {
   DWORD index = ReadableInterface();
   ASSERT_NE(index, 0u);
-  Post(WM_WORKER_TICK, index);
-  Pump(1, 500);
+  ASSERT_TRUE(Post(WM_WORKER_TICK, index));
+  WaitAnswers(1, 500);
   EXPECT_TRUE(answers_.empty());
   Sleep(1000);
-  Post(WM_WORKER_TICK, index);
-  Pump(1, 3000);
+  ASSERT_TRUE(Post(WM_WORKER_TICK, index));
+  WaitAnswers(1, 3000);
   ASSERT_EQ(answers_.size(), 1u);
   EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_TRAFFIC_TEXT));
   EXPECT_EQ(answers_[0].w, 0u);
@@ -94,16 +97,16 @@ TEST_F(UiWorkerTest, FirstTickSetsTheBaselineAndATickASecondLaterPostsTheSpeedTe
 }
 
 TEST_F(UiWorkerTest, TickOnAnUnreadableInterfaceDoesNothing) {
-  Post(WM_WORKER_TICK, 0x7FFFFFF0);
+  ASSERT_TRUE(Post(WM_WORKER_TICK, 0x7FFFFFF0));
   Sleep(1000);
-  Post(WM_WORKER_TICK, 0x7FFFFFF0);
-  Pump(1, 1000);
+  ASSERT_TRUE(Post(WM_WORKER_TICK, 0x7FFFFFF0));
+  WaitAnswers(1, 1000);
   EXPECT_TRUE(answers_.empty());
 }
 
 TEST_F(UiWorkerTest, PingOfALoopbackLineAnswersWithTheEchoTime) {
-  Post(WM_WORKER_PING, 7);
-  Pump(1, 10000);
+  ASSERT_TRUE(Post(WM_WORKER_PING, 7));
+  WaitAnswers(1, 10000);
   ASSERT_EQ(answers_.size(), 1u);
   EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_PING_RESULT));
   EXPECT_EQ(answers_[0].w, static_cast<WPARAM>(kPingOk));
@@ -112,21 +115,55 @@ TEST_F(UiWorkerTest, PingOfALoopbackLineAnswersWithTheEchoTime) {
 }
 
 TEST_F(UiWorkerTest, PingOfAnUnknownLineUsesTheFirstLine) {
-  Post(WM_WORKER_PING, 12345);
-  Pump(1, 10000);
+  ASSERT_TRUE(Post(WM_WORKER_PING, 12345));
+  WaitAnswers(1, 10000);
   ASSERT_EQ(answers_.size(), 1u);
   EXPECT_EQ(answers_[0].w, static_cast<WPARAM>(kPingOk));
 }
 
 TEST_F(UiWorkerTest, PingOfAHostThatDoesNotResolveIsNotSent) {
-  Post(WM_WORKER_PING, 8);
-  Pump(1, 20000);
+  ASSERT_TRUE(Post(WM_WORKER_PING, 8));
+  WaitAnswers(1, 20000);
   ASSERT_EQ(answers_.size(), 1u);
   EXPECT_EQ(answers_[0].w, static_cast<WPARAM>(kPingNotSent));
   EXPECT_EQ(answers_[0].l, 0);
 }
 
-TEST_F(UiWorkerTest, WorkerEndSavesTheSettings) {
+TEST_F(UiWorkerTest, LineThatNeverAnswersIsNoAnswerWhetherNothingOrOnlyOthersArrive) {
+  CScriptedReceive nothing(CScriptedReceive::kNothing);
+  SetEchoReceive(&nothing);
+  ASSERT_TRUE(Post(WM_WORKER_PING, 7));
+  WaitAnswers(1, 10000);
+  ASSERT_EQ(answers_.size(), 1u);
+  EXPECT_EQ(answers_[0].w, static_cast<WPARAM>(kPingNoAnswer));
+  EXPECT_EQ(answers_[0].l, 0);
+  EXPECT_EQ(nothing.calls, 1);
+
+  CScriptedReceive foreign(CScriptedReceive::kForeign);
+  SetEchoReceive(&foreign);
+  ASSERT_TRUE(Post(WM_WORKER_PING, 7));
+  WaitAnswers(2, 10000);
+  ASSERT_EQ(answers_.size(), 2u);
+  EXPECT_EQ(answers_[1].w, static_cast<WPARAM>(kPingNoAnswer));
+  EXPECT_EQ(answers_[1].l, 0);
+  EXPECT_EQ(foreign.calls, 30);
+}
+
+TEST_F(UiWorkerTest, StoreEndWaitsForAJobLongerThanTenSeconds) {
+  CScriptedReceive slow(CScriptedReceive::kSlowNothing);
+  SetEchoReceive(&slow);
+  ASSERT_TRUE(Post(WM_WORKER_PING, 7));
+  PumpUntil([&] { return slow.calls > 0; }, 5000);
+  ASSERT_EQ(slow.calls, 1);
+  // The worker still runs its job: the store's end must not free it (nor itself) before
+  // the thread has ended.
+  delete store_;
+  store_ = nullptr;
+  EXPECT_TRUE(slow.ended);
+}
+
+TEST_F(UiWorkerTest, WorkerEndSavesTheLoadedSettings) {
+  store_->LoadSettings();
   store_->m_userName = "ender";
   delete store_;
   store_ = nullptr;
@@ -134,6 +171,16 @@ TEST_F(UiWorkerTest, WorkerEndSavesTheSettings) {
   GetPrivateProfileStringA("User", "NAME", "", buf, sizeof buf,
                            (dir_ + "\\Cache\\user.ini").c_str());
   EXPECT_STREQ(buf, "ender");
+}
+
+TEST_F(UiWorkerTest, WorkerEndOfAStoreThatNeverLoadedLeavesTheSettingsAlone) {
+  const std::string saved = "[User]\r\nNAME=keeper\r\nPASSWD=acc\r\nREMEMBER=1\r\nRUN_COUNTER=4\r\n";
+  ASSERT_TRUE(WriteFileBytes(dir_ + "\\Cache\\user.ini", saved));
+  delete store_;
+  store_ = nullptr;
+  std::string now;
+  ASSERT_TRUE(ReadFileBytes(dir_ + "\\Cache\\user.ini", &now));
+  EXPECT_EQ(saved, now);
 }
 
 }  // namespace

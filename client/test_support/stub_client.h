@@ -19,6 +19,16 @@ int HttpRequest(int port, const std::string& method, const std::string& target,
 // POST /_control path=...&mode=... on the list port; true when the stand-in accepted it.
 bool SetStubMode(const std::string& path, const std::string& mode);
 
+// The stand-in's request record (ACCEL_STUB_RECORD), one JSON line per request: the last
+// line whose string member name equals value ("" when there is none), and how many match.
+std::string LastStubRecord(const std::string& name, const std::string& value);
+size_t CountStubRecords(const std::string& name, const std::string& value);
+// A string member of a record line back to its bytes (each byte was written as the code
+// point of the same value); "<none>" when the line has no such member.
+std::string RecordString(const std::string& line, const std::string& name);
+// The value of a received header of a record line; "<none>" when it was not received.
+std::string RecordHeader(const std::string& line, const std::string& name);
+
 // A Unix path from the build (environment, CMake) as Wine's drive Z: sees it.
 std::string WinePath(const std::string& unixPath);
 std::string EnvPath(const char* name);  // WinePath of an environment variable, "" if unset

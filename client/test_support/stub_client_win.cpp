@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 namespace testing_support {
 
@@ -54,6 +55,68 @@ bool SetStubMode(const std::string& path, const std::string& mode) {
   int status =
       HttpRequest(kStubListPort, "POST", "/_control", "path=" + path + "&mode=" + mode, &ignored);
   return status == 200;
+}
+
+namespace {
+
+// A JSON string starting at its opening quote, back to bytes.
+std::string JsonString(const std::string& line, size_t quote) {
+  std::string out;
+  for (size_t i = quote + 1; i < line.size() && line[i] != '"'; ++i) {
+    if (line[i] != '\\' || i + 1 >= line.size()) {
+      out += line[i];
+      continue;
+    }
+    char c = line[++i];
+    switch (c) {
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'u':
+        out += static_cast<char>(std::strtol(line.substr(i + 1, 4).c_str(), nullptr, 16));
+        i += 4;
+        break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> MatchingRecords(const std::string& name, const std::string& value) {
+  std::vector<std::string> out;
+  std::string record;
+  if (!ReadFileBytes(EnvPath("ACCEL_STUB_RECORD"), &record)) return out;
+  const std::string member = "\"" + name + "\":\"" + value + "\"";
+  size_t pos = 0;
+  while (pos < record.size()) {
+    size_t end = record.find('\n', pos);
+    if (end == std::string::npos) end = record.size();
+    std::string line = record.substr(pos, end - pos);
+    if (line.find(member) != std::string::npos) out.push_back(line);
+    pos = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string LastStubRecord(const std::string& name, const std::string& value) {
+  std::vector<std::string> lines = MatchingRecords(name, value);
+  return lines.empty() ? std::string() : lines.back();
+}
+
+size_t CountStubRecords(const std::string& name, const std::string& value) {
+  return MatchingRecords(name, value).size();
+}
+
+std::string RecordString(const std::string& line, const std::string& name) {
+  size_t at = line.find("\"" + name + "\":\"");
+  return at == std::string::npos ? std::string("<none>") : JsonString(line, at + name.size() + 3);
+}
+
+std::string RecordHeader(const std::string& line, const std::string& name) {
+  size_t at = line.find("[\"" + name + "\",\"");
+  return at == std::string::npos ? std::string("<none>") : JsonString(line, at + name.size() + 4);
 }
 
 std::string WinePath(const std::string& unixPath) {

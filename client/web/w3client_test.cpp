@@ -16,54 +16,12 @@ using namespace testing_support;
 
 const char kAgent[] = "accel-test";
 
-// A JSON string of the stand-in's record, starting at its opening quote, back to bytes
-// (each byte was written as the code point of the same value).
-std::string JsonString(const std::string& line, size_t quote) {
-  std::string out;
-  for (size_t i = quote + 1; i < line.size() && line[i] != '"'; ++i) {
-    if (line[i] != '\\' || i + 1 >= line.size()) {
-      out += line[i];
-      continue;
-    }
-    char c = line[++i];
-    switch (c) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case 'u':
-        out += static_cast<char>(strtol(line.substr(i + 1, 4).c_str(), NULL, 16));
-        i += 4;
-        break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 // The stand-in's last record of a request for path.
-std::string LastRecord(const std::string& path) {
-  std::string record, last;
-  EXPECT_TRUE(ReadFileBytes(EnvPath("ACCEL_STUB_RECORD"), &record));
-  size_t pos = 0;
-  while (pos < record.size()) {
-    size_t end = record.find('\n', pos);
-    if (end == std::string::npos) end = record.size();
-    std::string line = record.substr(pos, end - pos);
-    if (line.find("\"path\":\"" + path + "\"") != std::string::npos) last = line;
-    pos = end + 1;
-  }
-  return last;
-}
+std::string LastRecord(const std::string& path) { return LastStubRecord("path", path); }
 
 std::string RecordBody(const std::string& line) {
-  size_t at = line.find("\"body\":\"");
-  return at == std::string::npos ? std::string("<no body>") : JsonString(line, at + 7);
-}
-
-std::string RecordHeader(const std::string& line, const std::string& name) {
-  size_t at = line.find("[\"" + name + "\",\"");
-  return at == std::string::npos ? std::string("<none>")
-                                 : JsonString(line, at + name.size() + 4);
+  std::string body = RecordString(line, "body");
+  return body == "<none>" ? std::string("<no body>") : body;
 }
 
 std::string ReadAll(W3Client& client) {
