@@ -468,6 +468,19 @@ TEST_F(StoreTest, ProgramBuildsItsStoreBesideItsOwnFile) {
   std::string cmd = "\"" + exe_ + "\"";
   ASSERT_TRUE(CreateProcessA(exe_.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                              "C:\\", &si, &pi));
+  // The store is complete once the login dialog shows; cancelling it ends the program.
+  HWND login = nullptr;
+  for (int i = 0; i < 600 && !login; ++i) {
+    if (WaitForSingleObject(pi.hProcess, 100) == WAIT_OBJECT_0) break;
+    for (HWND w = FindWindowA("#32770", "Vela网游加速器 V2.1"); w;
+         w = FindWindowExA(nullptr, w, "#32770", "Vela网游加速器 V2.1")) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(w, &pid);
+      if (pid == pi.dwProcessId) login = w;
+    }
+  }
+  ASSERT_NE(login, nullptr);
+  PostMessageA(login, WM_COMMAND, IDCANCEL, 0);
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 60000));
   DWORD code = 1;
   GetExitCodeProcess(pi.hProcess, &code);
