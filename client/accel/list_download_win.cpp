@@ -2,88 +2,13 @@
 #include <urlmon.h>
 
 #include "client/accel/list_download.h"
+#include "common/download_watch_win.h"
 #include "common/text_format.h"
 #include "common/xml_doc.h"
 
 namespace {
 
 enum : LONG { kJobRunning = 0, kJobDone = 1, kJobAbandoned = 2 };
-
-// Watches one URLDownloadToFileA call: the HTTP status (urlmon asks the callback for
-// IHttpNegotiate and reports the response line there) and the byte counts. urlmon itself
-// answers S_OK for an error page, a cut body or a connection closed without an answer, and
-// writes whatever arrived into the file; only these observations tell the cases apart.
-class CDownloadWatch : public IBindStatusCallback, public IHttpNegotiate {
- public:
-  explicit CDownloadWatch(volatile LONG* jobState) : m_jobState(jobState) {}
-
-  DWORD m_status = 0;           // HTTP status code; 0 when no response line arrived
-  ULONG m_received = 0;         // bytes received when the download ended
-  ULONG m_announced = 0;        // announced length; 0 when unknown
-  bool m_tooLarge = false;
-
-  // IUnknown. The object lives on the caller's stack for the whole synchronous call, so
-  // the reference count only has to be kept, not acted on.
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBindStatusCallback)) {
-      *ppv = static_cast<IBindStatusCallback*>(this);
-    } else if (IsEqualIID(riid, IID_IHttpNegotiate)) {
-      *ppv = static_cast<IHttpNegotiate*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --m_refs; }
-
-  // IBindStatusCallback
-  STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return S_OK; }
-  STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
-  STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
-                          LPCWSTR) override {
-    if (statusCode == BINDSTATUS_DOWNLOADINGDATA || statusCode == BINDSTATUS_ENDDOWNLOADDATA ||
-        statusCode == BINDSTATUS_BEGINDOWNLOADDATA) {
-      m_received = progress;
-      m_announced = progressMax;
-      // The caller has given up waiting: stop a download that still trickles in.
-      if (*m_jobState == kJobAbandoned) return E_ABORT;
-      if (progress > kListDownloadMaxBytes) {
-        m_tooLarge = true;
-        return E_ABORT;
-      }
-    }
-    return S_OK;
-  }
-  STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
-  STDMETHODIMP GetBindInfo(DWORD* bindf, BINDINFO*) override {
-    // The lists change on the service; a copy from the browser cache would hide that until
-    // the cache entry expires.
-    if (bindf) *bindf |= BINDF_GETNEWESTVERSION | BINDF_PRAGMA_NO_CACHE;
-    return S_OK;
-  }
-  STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
-  STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
-
-  // IHttpNegotiate
-  STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additional) override {
-    if (additional) *additional = nullptr;
-    return S_OK;
-  }
-  STDMETHODIMP OnResponse(DWORD code, LPCWSTR, LPCWSTR, LPWSTR* additional) override {
-    if (additional) *additional = nullptr;
-    m_status = code;
-    return S_OK;
-  }
-
- private:
-  volatile LONG* m_jobState;
-  ULONG m_refs = 1;
-};
 
 // One download on a thread of its own, so that its caller can stop waiting at the deadline.
 // Shared by the caller and the thread; the last of the two to let go deletes it. The
@@ -104,9 +29,14 @@ void ReleaseJob(CDownloadJob* job) {
   if (InterlockedDecrement(&job->refs) == 0) delete job;
 }
 
+// Asked by the watch on every progress report: the caller gave up at its deadline.
+bool JobAbandoned(void* job) {
+  return static_cast<CDownloadJob*>(job)->state == kJobAbandoned;
+}
+
 DWORD WINAPI DownloadThread(LPVOID param) {
   CDownloadJob* job = static_cast<CDownloadJob*>(param);
-  CDownloadWatch watch(&job->state);
+  CDownloadWatch watch(kListDownloadMaxBytes, &JobAbandoned, job);
   job->hr = URLDownloadToFileA(nullptr, job->url.c_str(), job->temp.c_str(), 0, &watch);
   job->status = watch.m_status;
   job->received = watch.m_received;
