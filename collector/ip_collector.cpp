@@ -3,11 +3,11 @@
 #include <vector>
 
 #include "collector/url_fetch.h"
+#include "common/service_hosts.h"
 #include "common/xml_doc.h"
 
 namespace {
 
-const char kDefaultClientHost[] = "client.velavpn.example";
 const char kSharedMappingName[] = "TidewireShare";
 
 // The library's one notification buffer: a receiver copies the text while it handles
@@ -25,16 +25,6 @@ class CSharedAddressOf : public ISharedAddress {
 
 }  // namespace
 
-bool IsCollectorHostName(const std::string& host) {
-  if (host.empty() || host.size() > 253) return false;
-  for (char c : host) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-              c == '.' || c == '-' || c == '_';
-    if (!ok) return false;
-  }
-  return true;
-}
-
 CollectorSite LocateCollectorSite() {
   CollectorSite site;
   // The program's file, not the library's: the list lives in the client's cache.
@@ -48,13 +38,8 @@ CollectorSite LocateCollectorSite() {
     size_t slash = file.rfind('\\');
     site.programDir = slash == std::string::npos ? ".\\" : file.substr(0, slash + 1);
   }
-  site.clientHost = kDefaultClientHost;
-  char host[256];
-  std::string ini = site.programDir + "service.ini";
-  DWORD len = GetPrivateProfileStringA("Service", "ClientHost", "", host, sizeof host, ini.c_str());
-  // A value that filled the buffer was cut: refuse it rather than use part of a name.
-  if (len > 0 && len < sizeof host - 1 && IsCollectorHostName(std::string(host, len)))
-    site.clientHost.assign(host, len);
+  // The client's own reading of the file: both must talk to the same service.
+  site.clientHost = ReadServiceHosts(site.programDir + "service.ini").client;
   return site;
 }
 

@@ -27,9 +27,6 @@ struct CollectorSite {
 // the client host: the compiled-in name, unless "service.ini" beside the program names
 // another under [Service] ClientHost, the file the client program reads for its own hosts.
 CollectorSite LocateCollectorSite();
-// Letters, digits, '.', '-' and '_' only, 1 to 253 bytes: nothing that could carry a port,
-// path, query or user part into the URLs built from it.
-bool IsCollectorHostName(const std::string& host);
 
 class IpCollector {
  public:

@@ -18,7 +18,7 @@
 #include "client/accel/app_item.h"
 #include "client/accel/server_list.h"
 #include "client/account/login_svr.h"
-#include "client/account/service_hosts.h"
+#include "common/service_hosts.h"
 #include "common/ui_thread.h"
 #include "common/xml_doc.h"
 

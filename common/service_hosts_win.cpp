@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "client/account/service_hosts.h"
+#include "common/service_hosts.h"
 
 ServiceHosts DefaultServiceHosts() {
   ServiceHosts hosts;
