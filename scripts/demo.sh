@@ -138,7 +138,7 @@ gd set-text "$login" 1000 test01 && gd set-text "$login" 1001 pass01 || fail "ty
 shot login-typed
 gd click "$login" 1 || fail "login button"
 frame=$(gd wait-window --class AccelMainFrame --title "$title" --timeout 120000) || fail "main window"
-gd wait-text "$frame" 1014 test01 10000 >/dev/null || fail "account shown"
+gd wait-text "$frame" 1014 test01 120000 >/dev/null || fail "account shown"
 echo "   account $(gd text "$frame" 1014), $(gd text "$frame" 1015), valid until $(gd text "$frame" 1016)"
 shot main-window
 
@@ -148,7 +148,7 @@ gd combo-select "$frame" 1004 0 || fail "choosing a game"
 
 echo "-- line"
 gd click "$frame" 1031 || fail "line button"
-lines=$(gd wait-window --class '#32770' --title '选择加速线路' --timeout 10000) || fail "line dialog"
+lines=$(gd wait-window --class "#32770" --title "选择加速线路" --timeout 120000) || fail "line dialog"
 gd tree "$lines" 1028 | sed 's/^/   /'
 gd tree-select "$lines" 1028 '电信一区' || fail "choosing a line"
 sleep 2  # the dialog measures the line

@@ -55,7 +55,8 @@ class ClientSession {
   // Logs in and waits for the main frame; null when it does not come.
   HWND LoginToMain(const std::string& user, const std::string& password);
   HWND MainFrame(DWORD ms = kStepMs);
-  // The acceleration page: the child dialog holding the connect button.
+  // The acceleration page: the child dialog holding the connect button, once its start-up is
+  // over (it shows the account last; the frame is visible while it still builds its pages).
   HWND AccelPage(HWND frame);
   HWND Control(HWND root, int id) { return gui::WaitControl(root, id, kStepMs); }
 

@@ -20,6 +20,7 @@ using testing_support::WriteFileBytes;
 
 const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\accelclient.exe";
 const int kConnectId = 1005;
+const int kUserId = 1014;
 const int kLineButtonId = 1031;
 const int kLineTreeId = 1028;
 const int kLatencyId = 1013;
@@ -155,14 +156,21 @@ HWND ClientSession::MainFrame(DWORD ms) {
 }
 
 HWND ClientSession::AccelPage(HWND frame) {
-  HWND connect = gui::WaitControl(frame, kConnectId, kStepMs);
-  return connect ? GetParent(connect) : nullptr;
+  HWND connect = gui::WaitControl(frame, kConnectId, kFirstFrameMs);
+  HWND page = connect ? GetParent(connect) : nullptr;
+  HWND user = page ? gui::FindControl(page, kUserId) : nullptr;
+  if (!user) return nullptr;
+  for (DWORD waited = 0; gui::GetText(user).empty() && waited < kFirstFrameMs; waited += 100) {
+    Sleep(100);
+  }
+  return page;
 }
 
 bool ClientSession::ChooseLine(HWND page, LPARAM lineId, std::string* latency) {
   if (!gui::Click(gui::FindControl(page, kLineButtonId))) return false;
   gui::WindowQuery q{Pid(), "#32770", kLineDialogTitle, true};
-  HWND dlg = gui::WaitTopWindow(q, kStepMs);
+  // The dialog makes a web view of its own: as slow as the main window in a fresh prefix.
+  HWND dlg = gui::WaitTopWindow(q, kFirstFrameMs);
   HWND tree = gui::WaitControl(dlg, kLineTreeId, kStepMs);
   if (!tree) return false;
   HANDLE item = nullptr;
