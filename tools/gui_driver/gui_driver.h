@@ -63,7 +63,8 @@ std::vector<std::string> ComboItems(HWND combo);
 int ComboSelection(HWND combo);
 bool ComboSelect(HWND combo, int index);
 
-// Tree views, read from the target's memory.
+// Tree views, read from the target's memory: the item structure is built there in the
+// driver's own layout, so driver and target must have the same bitness (both win64 here).
 struct TreeItem {
   HANDLE item = nullptr;  // HTREEITEM in the target
   std::string text;
