@@ -1,24 +1,12 @@
 #include "collector/game_table.h"
 
+#include "common/decimal_text.h"
 #include "common/xml_doc.h"
 
-int32_t ParseAppId(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' ||
-                             text[i] == '\v' || text[i] == '\f' || text[i] == '\r'))
-    ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  const int64_t limit = static_cast<int64_t>(INT32_MAX) + 1;
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > limit) value = limit;
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) value = INT32_MAX;
-  return static_cast<int32_t>(value);
-}
+// The client reads the numbers of its own lists the same way; its int is the 32-bit range
+// an app_id holds on every target.
+static_assert(sizeof(int) == sizeof(int32_t), "DecimalToInt must give 32-bit values");
+int32_t ParseAppId(const std::string& text) { return DecimalToInt(text); }
 
 bool ReadGameList(CXmlDoc& doc, GameTable* games) {
   if (!doc.FindNext("data")) return false;

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "client/account/config_store.h"
-#include "client/account/decimal_text.h"
 #include "client/diag/ui_worker_messages.h"
 #include "client/shell/resource.h"
 #include "client/web/skin_html_view.h"
+#include "common/decimal_text.h"
 #include "common/xml_doc.h"
 
 BEGIN_DIALOG_MESSAGE_MAP(CSelectLineDlg)

@@ -1,6 +1,6 @@
 #include "client/accel/server_list.h"
 
-#include "client/account/decimal_text.h"
+#include "common/decimal_text.h"
 #include "common/xml_doc.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "client/account/decimal_text.h"
+#include "common/decimal_text.h"
 
 namespace {
 

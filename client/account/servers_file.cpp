@@ -1,6 +1,6 @@
 #include "client/account/servers_file.h"
 
-#include "client/account/decimal_text.h"
+#include "common/decimal_text.h"
 #include "common/xml_doc.h"
 
 int ReadGames(CXmlDoc& doc, std::vector<CAppItem>& games) {
