@@ -305,7 +305,8 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
 TEST(ClientE2E, DroppedConnectionUnderTheWindows7Module) {
   ClientSession s("e2e_w7", "win7");
   s.SetEnv("ACCEL_DIALUP_DELAY_MS", "50");
-  s.SetEnv("ACCEL_DIALUP_DROP_MS", "8000");
+  // Long enough for a slow first start to show the connection before it drops.
+  s.SetEnv("ACCEL_DIALUP_DROP_MS", "15000");
   // The last game has no start command: no launch offer.
   ASSERT_TRUE(s.WriteUserIni("RUN_COUNTER=1\r\nMODE_APP=5\r\n"));
   ASSERT_TRUE(s.Start());
@@ -325,7 +326,7 @@ TEST(ClientE2E, DroppedConnectionUnderTheWindows7Module) {
   EXPECT_EQ(s.WaitBox(1000).box, nullptr);
 
   // The link goes down: the module notices at its next poll.
-  EXPECT_TRUE(gui::WaitText(status, kLost, 20000)) << gui::GetText(status);
+  EXPECT_TRUE(gui::WaitText(status, kLost, 40000)) << gui::GetText(status);
   EXPECT_TRUE(WaitRequest("/error.php", "errno=1000&code=1", e2e::kStepMs))
       << "no error page with errno 1000";
   ExpectIdle(page);
