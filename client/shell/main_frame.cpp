@@ -102,8 +102,9 @@ LRESULT CMainFrame::OnCreate(WPARAM, LPARAM) {
   if (!CreateToolBar()) return -1;
 
   HDC screen = GetDC(nullptr);
-  int width = MulDiv(640, GetDeviceCaps(screen, LOGPIXELSX), 96);
-  int height = MulDiv(527, GetDeviceCaps(screen, LOGPIXELSY), 96);
+  // Truncated, not rounded: 527 at 120 pixels per inch is 658.
+  int width = 640 * GetDeviceCaps(screen, LOGPIXELSX) / 96;
+  int height = 527 * GetDeviceCaps(screen, LOGPIXELSY) / 96;
   ReleaseDC(nullptr, screen);
   int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
