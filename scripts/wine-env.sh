@@ -28,6 +28,15 @@ accel_wine_start() {
   if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   fi
+  # Chinese dialog text: the locale maps "MS Shell Dlg" to SimSun, which Wine lacks; its
+  # fallback draws small text from bitmap strikes with the tops of the glyphs cut off and
+  # taller dialog units, so pages no longer fit their frames. An outline CJK face instead.
+  if ! grep -q 'WenQuanYi Micro Hei' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    for face in SimSun NSimSun "MS Shell Dlg" Tahoma; do
+      "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "WenQuanYi Micro Hei" /f \
+        >/dev/null 2>&1 || true
+    done
+  fi
   # One persistent wineserver for the whole run: every test program starts faster.
   "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
   # The prefix's system processes (services, device and plug-and-play managers) start with
