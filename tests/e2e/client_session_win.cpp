@@ -78,14 +78,16 @@ bool ClientSession::Layout() {
   return CopyInto("ACCELCLIENT_EXE", m_dir + "\\accelclient.exe") &&
          CopyInto("TUNNEL_XP_DLL", m_dir + "\\tunnel_xp.dll") &&
          CopyInto("TUNNEL_W7_DLL", m_dir + "\\tunnel_w7.dll") &&
+         CopyInto("IPCOLLECT_DLL", m_dir + "\\IpCollect.dll") &&
          CopyInto("ACCEL_PHONEBOOK", cache + "\\velanet_0.pbk") &&
          // The XP module loads rasapi32 by name: the replacement beside the program, preferred
          // by the WINEDLLOVERRIDES of the test; the W7 module runs system32's rasdial.exe.
          CopyInto("DIALUP_RASAPI32", m_dir + "\\rasapi32.dll") &&
          CopyInto("DIALUP_RASDIAL", SystemDir() + "\\rasdial.exe") &&
+         // Every host on this machine, the report's reachability ping included.
          WriteFileBytes(m_dir + "\\service.ini",
                         "[Service]\r\nClientHost=127.0.0.1\r\nWebHost=127.0.0.1\r\n"
-                        "ForumHost=127.0.0.1\r\nLoginHost=127.0.0.1\r\n");
+                        "ForumHost=127.0.0.1\r\nLoginHost=127.0.0.1\r\nReachHost=127.0.0.1\r\n");
 }
 
 bool ClientSession::WriteUserIni(const std::string& body) {

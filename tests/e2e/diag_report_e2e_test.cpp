@@ -36,10 +36,6 @@ TEST(DiagReportE2E, GenerateThenSendDeliversTheReportUnderTheAccount) {
   ClientSession s("e2e_diag", nullptr);
   ASSERT_TRUE(s.WriteUserIni("RUN_COUNTER=1\r\n"));
   ASSERT_TRUE(s.Start());
-  // The reachability ping of the report stays on this machine too; the client reads the
-  // key when it generates.
-  ASSERT_TRUE(WritePrivateProfileStringA("Service", "ReachHost", "127.0.0.1",
-                                         (s.Dir() + "\\service.ini").c_str()));
   HWND frame = s.LoginToMain("test01", "pass01");
   ASSERT_NE(frame, nullptr) << s.RunLog();
 

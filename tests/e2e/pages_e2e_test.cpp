@@ -1,4 +1,4 @@
-// The first start of the real client and its pages: the welcome dialog with the network
+// The first start of the real client and its pages: the collector library started, the welcome dialog with the network
 // tuning, every tool bar button and the diagnostics menu showing its own page, the service's
 // pages requested once with the user's identity, and the tuning again from the menu.
 #include <windows.h>
@@ -69,6 +69,8 @@ TEST(ClientE2E, FirstStartWelcomesThenEveryButtonShowsItsPage) {
 
   HWND frame = s.MainFrame(e2e::kFirstFrameMs);
   ASSERT_NE(frame, nullptr);
+  // The collector, started before the login, asked for its game list at its first pass.
+  EXPECT_TRUE(WaitRequests("/accel_apps.php", e2e::kStepMs));
   HWND accel = s.AccelPage(frame);
   ASSERT_NE(accel, nullptr);
 
