@@ -30,7 +30,6 @@ class CAccMainDlg : public CDialogBase {
   static const char* TunnelModuleName(DWORD major, DWORD minor);
   // The chosen line's name and group in the line label; nothing while no line is chosen.
   void ShowSelectedLine();
-  bool HasTunnelModule() const { return m_hModule != nullptr; }
 
  protected:
   BOOL OnInitDialog() override;

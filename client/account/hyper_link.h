@@ -22,8 +22,6 @@ class CHyperLink {
   // The caption shown stays the control's own text from the template.
   void SetLink(const std::string& url, const std::string& text);
 
-  const std::string& Url() const { return m_url; }
-  bool IsHovering() const { return m_hover; }
   COLORREF CurrentColor() const { return m_hover ? kHoverColor : kNormalColor; }
 
  private:

@@ -62,8 +62,6 @@ class CDialogBase {
   void EndDialog(INT_PTR result);
 
   HWND GetSafeHwnd() const { return m_hWnd; }
-  UINT TemplateId() const { return m_templateId; }
-  bool IsModal() const { return m_modal; }
 
   HWND Item(int id) const { return ::GetDlgItem(m_hWnd, id); }
   std::string ItemText(int id) const;
