@@ -153,6 +153,8 @@ void CAccMainDlg::ShowSelectedLine() {
   if (line) SetItemText(IDC_ACC_LINE_NAME, line->name + " " + line->group);
 }
 
+void CAccMainDlg::SetStatus(const char* text) { SetItemText(IDC_ACC_STATUS, text ? text : ""); }
+
 void CAccMainDlg::OnConnect() {
   CConfigStore& store = ConfigStore();
   LRESULT selection = SendMessageA(Item(IDC_ACC_GAME_LIST), CB_GETCURSEL, 0, 0);

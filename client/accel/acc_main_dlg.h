@@ -41,7 +41,7 @@ class CAccMainDlg : public CDialogBase {
   void OnSelectLine();
   void FillGameList();
   void OpenErrorPage(int errNo, int code);
-  void SetStatus(const char* text) { SetItemText(IDC_STATUS, text ? text : ""); }
+  void SetStatus(const char* text);
   void OfferGameLaunch();
   void SetIdle();
 
@@ -59,8 +59,6 @@ class CAccMainDlg : public CDialogBase {
   LRESULT OnUiConnected(WPARAM, LPARAM);
   LRESULT OnUiIdle(WPARAM, LPARAM);
   LRESULT OnTimer(WPARAM, LPARAM);
-
-  static const int IDC_STATUS = 1009;
 
   CSkinHtmlView* m_pView;
   HMODULE m_hModule;
