@@ -23,6 +23,9 @@ accel_wine_start() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: creating prefix $WINEPREFIX"
     "$WINE" wineboot -i >/dev/null 2>&1 || true
+    # In the session that created the prefix, COM's RPC service never comes up: each start
+    # times out after 10 s, and is tried again at the next use. Everything runs in a new one.
+    "$WINESERVER" -w >/dev/null 2>&1 || true
   fi
   # No window manager runs under Xvfb: Wine draws the title bars and frames itself.
   if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
@@ -43,6 +46,9 @@ accel_wine_start() {
   # the first program and live as long as the wineserver; started here, with no pipes of
   # the test runner open, so that no test waits for them to end.
   "$WINE" wineboot >/dev/null 2>&1 </dev/null || true
+  # Windows runs COM's RPC service from boot; Wine starts it at its first use, waiting inside
+  # the caller, which for the client is the browser control navigating on its window thread.
+  "$WINE" sc start RpcSs >/dev/null 2>&1 </dev/null || true
 }
 
 accel_wine_stop() {
