@@ -1,6 +1,7 @@
-// The first start of the real client and its pages: the collector library started, the welcome dialog with the network
-// tuning, every tool bar button and the diagnostics menu showing its own page, the service's
-// pages requested once with the user's identity, and the tuning again from the menu.
+// The first start of the real client and its pages: the collector library started, the
+// welcome dialog with the network tuning, every tool bar button and the diagnostics menu
+// showing its own page, the service's pages requested once with the user's identity, and the
+// tuning again from the menu.
 #include <windows.h>
 
 #include <gtest/gtest.h>
