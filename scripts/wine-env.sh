@@ -1,15 +1,24 @@
 # Sourced by the scripts: one Wine prefix inside the build tree, Chinese code page, no
 # debug noise, and a virtual display for the tests that make windows.
-# Usage: . scripts/wine-env.sh <build dir>
+# Usage: . scripts/wine-env.sh <build dir> [win64|win32]
+# win64 (the default) is the host's wine64; win32 the 32-bit Wine of the lane's chroot
+# (scripts/win32-lane.sh), which runs the shipping build.
 _accel_build=${1:?build dir}
 mkdir -p "$_accel_build"
-export WINEPREFIX="$(cd "$_accel_build" && pwd)/wineprefix"
-export WINEARCH=win64
+export WINEPREFIX="$(cd "$_accel_build" && pwd -P)/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
-export WINE=/usr/lib/wine/wine64
-export WINESERVER=/usr/lib/wine/wineserver64
+if [ "${2:-win64}" = win32 ]; then
+  _accel_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)
+  export WINEARCH=win32
+  export WINE=$_accel_scripts/wine32
+  export WINESERVER=$_accel_scripts/wineserver32
+else
+  export WINEARCH=win64
+  export WINE=/usr/lib/wine/wine64
+  export WINESERVER=/usr/lib/wine/wineserver64
+fi
 
 accel_wine_start() {
   if [ -z "${DISPLAY:-}" ]; then
