@@ -82,3 +82,17 @@ function(accel_fuzz name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_libraries(${name} PRIVATE ${F_LIBS})
 endfunction()
+
+# The 32-bit lane's tests run the program files exactly as the shipping build installs them
+# (the bytes its setup program carries), not this build's own images of the same sources.
+set(ACCEL_SHIPPING_DIR "" CACHE PATH
+    "Program directory of the shipping build for the tests to run; empty: this build's own")
+
+# accel_program_file(VAR TARGET FILE): where the tests take FILE of the program directory from.
+function(accel_program_file var target file)
+  if(ACCEL_SHIPPING_DIR)
+    set(${var} "${ACCEL_SHIPPING_DIR}/${file}" PARENT_SCOPE)
+  else()
+    set(${var} "$<TARGET_FILE:${target}>" PARENT_SCOPE)
+  endif()
+endfunction()

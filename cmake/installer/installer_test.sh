@@ -3,11 +3,13 @@
 # folder (Program Files, a path with a blank), the installed client up to its login dialog,
 # a refused install while it runs, an upgrade over the user's data, a silent uninstall.
 # Runs in the Wine environment of scripts/wine-env.sh (prefix, display, wineserver).
-# Usage: installer_test.sh <win64 build dir> <gui_driver.exe>
+# Usage: installer_test.sh <build dir> <gui_driver.exe> [<results dir>]
+# The build dir is the one whose CPack configuration makes the setup program: the win64 build,
+# or on the 32-bit lane the shipping build, with the results in the 32-bit test build.
 set -uo pipefail
-build=$1 driver=$2
+build=$1 driver=$2 results=${3:-$1}
 : "${WINEPREFIX:?run with the Wine environment: . scripts/wine-env.sh <build dir>; accel_wine_start}"
-out=$build/installer-test
+out=$results/installer-test
 dir="$WINEPREFIX/drive_c/Program Files/VelaVPN"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelaVPN'
 title='Vela网游加速器 V2.1'
@@ -27,9 +29,9 @@ check() {  # check WHAT COMMAND...: one line per check, one case of the report
 }
 finish() {  # the report in GoogleTest's form, so that the test command counts the checks
   [ -n "$client" ] && kill "$client" 2>/dev/null
-  mkdir -p "$build/test-results"
+  mkdir -p "$results/test-results"
   echo "<testsuites><testsuite name=\"installer\">$cases</testsuite></testsuites>" \
-    >"$build/test-results/installer_test.xml"
+    >"$results/test-results/installer_test.xml"
   echo "$failures failed"
   exit $((failures > 0))
 }

@@ -60,4 +60,11 @@ if(ACCEL_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET gui_driver)
            COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/installer_test.sh" "${CMAKE_BINARY_DIR}"
                    "$<TARGET_FILE:gui_driver>")
   set_tests_properties(installer_test PROPERTIES TIMEOUT 600 RUN_SERIAL ON)
+elseif(ACCEL_TESTS AND ACCEL_SHIPPING_DIR AND TARGET gui_driver)
+  # The 32-bit lane: the setup program of the shipping build beside the program directory.
+  get_filename_component(_accel_shipping_build "${ACCEL_SHIPPING_DIR}" DIRECTORY)
+  add_test(NAME installer_test
+           COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/installer_test.sh" "${_accel_shipping_build}"
+                   "$<TARGET_FILE:gui_driver>" "${CMAKE_BINARY_DIR}")
+  set_tests_properties(installer_test PROPERTIES TIMEOUT 900 RUN_SERIAL ON)
 endif()
