@@ -25,18 +25,18 @@ struct PageSearch {
   std::vector<HWND> visible;
 };
 
+// A named CALLBACK, not a lambda: on 32 bits a lambda converts only to a cdecl pointer.
+BOOL CALLBACK CollectVisiblePage(HWND w, LPARAM p) {
+  PageSearch* s = reinterpret_cast<PageSearch*>(p);
+  if (GetParent(w) == s->frame && gui::ClassOf(w) == "#32770" && IsWindowVisible(w))
+    s->visible.push_back(w);
+  return TRUE;
+}
+
 // The frame's pages that show: its child dialogs that are visible.
 std::vector<HWND> VisiblePages(HWND frame) {
   PageSearch search{frame, {}};
-  EnumChildWindows(
-      frame,
-      [](HWND w, LPARAM p) -> BOOL {
-        PageSearch* s = reinterpret_cast<PageSearch*>(p);
-        if (GetParent(w) == s->frame && gui::ClassOf(w) == "#32770" && IsWindowVisible(w))
-          s->visible.push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  EnumChildWindows(frame, CollectVisiblePage, reinterpret_cast<LPARAM>(&search));
   return search.visible;
 }
 
