@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds the three presets, runs every test
-# natively and under Wine, runs the fuzzers for a bounded time, and ends with one line
-# "N passed, N failed".
+# The test command: installs what is missing (the 32-bit Windows environment included),
+# builds the presets, runs every test natively, under wine64 (the 64-bit test build) and
+# under the emulated 32-bit Wine (the shipping build and the 32-bit test build), runs the
+# fuzzers for a bounded time, and ends with one line "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -13,21 +14,37 @@ started=$SECONDS
 step() { echo; echo "== $* (at $((SECONDS - started)) s)"; }
 fail() { echo "FAILED: $*"; status=1; }
 
-for preset in win32 win64 native; do
+step "32-bit Windows environment"
+lane32=1
+bash scripts/setup-win32.sh
+case $? in
+  0) ;;
+  2) lane32=0; echo "this machine cannot run 32-bit programs: the 32-bit lane is left out" ;;
+  *) lane32=0; fail "32-bit Windows environment" ;;
+esac
+
+presets=(win32 win64 native)
+[ $lane32 -eq 1 ] && presets+=(win32test)
+for preset in "${presets[@]}"; do
   step "configure and build $preset"
   rm -rf "build/$preset/test-results"
+  if [ "$preset" = win32test ]; then
+    # The 32-bit lane tests the shipping program directory: as installed, as packed.
+    rm -rf build/win32/app
+    cmake --install build/win32 --prefix build/win32/app >/dev/null || fail "install win32"
+  fi
   cmake --preset "$preset" >/dev/null || { fail "configure $preset"; continue; }
   cmake --build --preset "$preset" -j2 || fail "build $preset"
+  if [ "$preset" = win32 ]; then
+    step "win32: shipping checks (exports, imports)"
+    bash scripts/check-shipping.sh build/win32 || fail "shipping checks"
+    step "win32: setup program and ZIP, the setup program's imports"
+    { cmake --build --preset win32 --target package >/dev/null &&
+      bash cmake/installer/check-setup-imports.sh "$(ls -t build/win32/accelclient-*-setup.exe | head -1)"; } ||
+      fail "setup program"
+    rm -rf build/win32/_CPack_Packages  # staged copies of the images, not for the next shipping checks
+  fi
 done
-
-step "win32: shipping checks (exports, imports)"
-bash scripts/check-shipping.sh build/win32 || fail "shipping checks"
-
-step "win32: setup program and ZIP, the setup program's imports"
-{ cmake --build --preset win32 --target package >/dev/null &&
-  bash cmake/installer/check-setup-imports.sh "$(ls -t build/win32/accelclient-*-setup.exe | head -1)"; } ||
-  fail "setup program"
-rm -rf build/win32/_CPack_Packages  # staged copies of the images, not for the next shipping checks
 
 step "native tests"
 ctest --preset native -j2 || fail "native tests"
@@ -38,11 +55,23 @@ accel_wine_start
 ctest --preset win64 -j2 || fail "win64 tests"
 accel_wine_stop
 
+if [ $lane32 -eq 1 ]; then
+  step "32-bit lane: the program files it runs"
+  ACCEL_LANE32_VERBOSE=${ACCEL_LANE32_VERBOSE:-1} bash scripts/check-lane32.sh build/win32/app \
+    "$(ls -t build/win32/accelclient-*-win32.zip | head -1)" build/win32test || fail "32-bit lane: program files"
+  step "32-bit lane: shipping build and 32-bit tests under the emulated 32-bit Wine"
+  . scripts/wine-env.sh build/win32test win32
+  accel_wine_start
+  ctest --preset win32test -j2 || fail "win32test tests"
+  accel_wine_stop
+fi
+
 step "fuzzers"
 bash scripts/fuzz.sh "${ACCEL_FUZZ_SECONDS:-60}" || fail "fuzzers"
 
 step "summary"
-read -r passed failed < <(python3 scripts/count-results.py build/native/test-results build/win64/test-results)
+read -r passed failed < <(python3 scripts/count-results.py build/native/test-results build/win64/test-results \
+                            build/win32test/test-results)
 if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
 echo "$passed passed, $failed failed"
 [ "$status" -eq 0 ] && [ "$failed" -eq 0 ]
