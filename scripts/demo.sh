@@ -10,22 +10,41 @@
 # the offer to start the game, disconnect, exit) and photographs every step. Screenshots (PNG) and the run logs go to a
 # folder of their own under build/demo/, named at the end.
 #
-# ACCEL_DEMO_WIN64_DIR / ACCEL_DEMO_NATIVE_DIR / ACCEL_DEMO_OUT choose other build and output
-# directories (default build/win64, build/native, build/demo).
+# What runs is what users get: the shipping 32-bit build (preset win32, installed as its setup
+# program lays it out), under the 32-bit Wine of an emulated i386 environment that the first
+# run prepares (scripts/setup-win32.sh, about 7 minutes, once). ACCEL_DEMO_LANE=win64 runs the
+# 64-bit test build under wine64 instead, for a quick run; so does a machine that cannot run
+# 32-bit programs (no root, no binfmt_misc), which the demo says.
+#
+# ACCEL_DEMO_WIN32_DIR / ACCEL_DEMO_WIN64_DIR / ACCEL_DEMO_NATIVE_DIR / ACCEL_DEMO_OUT choose
+# other build and output directories (default build/win32, build/win64, build/native,
+# build/demo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 bash scripts/setup.sh
 
-win64=${ACCEL_DEMO_WIN64_DIR:-build/win64}
+lane=${ACCEL_DEMO_LANE:-win32}
+if [ "$lane" = win32 ]; then
+  set +e; bash scripts/setup-win32.sh; rc=$?; set -e
+  case $rc in
+    0) ;;
+    2) echo "demo: this machine cannot run 32-bit programs; running the 64-bit test build instead"
+       lane=win64 ;;
+    *) echo "demo: the 32-bit Windows environment could not be prepared" >&2; exit 1 ;;
+  esac
+fi
+winbuild=${ACCEL_DEMO_WIN64_DIR:-build/win64}
+preset=win64
+if [ "$lane" = win32 ]; then winbuild=${ACCEL_DEMO_WIN32_DIR:-build/win32}; preset=win32; fi
 native=${ACCEL_DEMO_NATIVE_DIR:-build/native}
-base=${ACCEL_DEMO_OUT:-build/demo}
+base=${ACCEL_DEMO_OUT:-build/demo}/$lane
 
-echo "== build"
+echo "== build ($preset)"
 cmake --preset native -B "$native" >/dev/null
 cmake --build "$native" -j2 --target service_stub
-cmake --preset win64 -B "$win64" >/dev/null
-cmake --build "$win64" -j2 --target accelclient IpCollect tunnel_xp tunnel_w7 dialup_rasapi32 \
+cmake --preset "$preset" -B "$winbuild" >/dev/null
+cmake --build "$winbuild" -j2 --target accelclient IpCollect tunnel_xp tunnel_w7 dialup_rasapi32 \
   dialup_rasdial gui_driver
 
 mkdir -p "$base"
@@ -33,17 +52,12 @@ base=$(cd "$base" && pwd)
 out=$base/run-$(date +%Y%m%d-%H%M%S)
 app=$out/app
 mkdir -p "$app/Cache"
-# Each file from wherever its target put it in the build tree.
-for f in accelclient.exe IpCollect.dll tunnel_xp.dll tunnel_w7.dll; do
-  found=$(find "$win64" -name "$f" -not -path '*/wineprefix/*' -print -quit)
-  [ -n "$found" ] || { echo "demo: $f was not built" >&2; exit 1; }
-  cp "$found" "$app/"
-done
-cp "$win64/tools/dialup/rasapi32.dll" "$app/"
-cp tunnel/velanet_0.pbk "$app/Cache/"
+# The program directory as the build installs it (the setup program carries the same files).
+cmake --install "$winbuild" --prefix "$app" >/dev/null
+cp "$winbuild/tools/dialup/rasapi32.dll" "$app/"
 printf '[Service]\r\nClientHost=127.0.0.1\r\nWebHost=127.0.0.1\r\nForumHost=127.0.0.1\r\nLoginHost=127.0.0.1\r\n' \
   >"$app/service.ini"
-driver=$top/$win64/tools/gui_driver/gui_driver.exe
+driver=$(cd "$winbuild" && pwd)/tools/gui_driver/gui_driver.exe
 
 scripted=0
 if [ -z "${DISPLAY:-}" ] || [ -n "${ACCEL_DEMO_SCRIPTED:-}" ]; then
@@ -54,10 +68,10 @@ if [ -z "${DISPLAY:-}" ] || [ -n "${ACCEL_DEMO_SCRIPTED:-}" ]; then
   unset DISPLAY
 fi
 
-# One Wine prefix for every demo run, beside the run folders.
-. scripts/wine-env.sh "$base"
+# One Wine prefix for every demo run of the lane, beside its run folders.
+. scripts/wine-env.sh "$base" "$lane"
 accel_wine_start
-cp "$win64/tools/dialup/rasdial.exe" "$WINEPREFIX/drive_c/windows/system32/"
+cp "$winbuild/tools/dialup/rasdial.exe" "$WINEPREFIX/drive_c/windows/system32/"
 # Wine prefers its own stub rasapi32 unless told otherwise.
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;rasapi32=n,b"
 export ACCEL_STUB_WEB_PORT=80
@@ -69,6 +83,12 @@ rm -f "$WINEPREFIX/drive_c/accel_demo_dialup.dat"
 rm -f "$WINEPREFIX/drive_c/accel_demo_game.txt"
 "$WINE" reg add 'HKLM\SOFTWARE\VelaSample\LongCheng' /v StartCmd /t REG_SZ /f \
   /d 'C:\windows\system32\cmd.exe /c cd > C:\accel_demo_game.txt' >/dev/null 2>&1 || true
+
+if [ "$lane" = win32 ]; then
+  built="it ran the shipping 32-bit build ($winbuild, i386 images) under the emulated 32-bit Wine"
+else
+  built="it ran the 64-bit test build ($winbuild, x64 images) under wine64, not what users get"
+fi
 
 echo "== service stand-in on 127.0.0.1:8080, :80 and udp :8001"
 if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
@@ -100,7 +120,7 @@ if [ $scripted -eq 0 ]; then
   echo "== accelclient.exe on $DISPLAY: log in as test01 / pass01 (or test02 / pass02)"
   (cd "$app" && "$WINE" accelclient.exe) || true
   collect_logs
-  echo "demo: the run's logs are in $out"
+  echo "demo: the run's logs are in $out; $built"
   exit 0
 fi
 
@@ -126,7 +146,7 @@ fail() {
   echo "demo: FAILED at: $1" >&2
   shot failed
   collect_logs
-  echo "demo: screenshots and logs of the failed run are in $out"
+  echo "demo: screenshots and logs of the failed run are in $out; $built"
   exit 1
 }
 
@@ -194,4 +214,5 @@ echo "-- run log"
 sed 's/^/   /' "$out/run.utf8.txt" 2>/dev/null | tail -n 40 || true
 echo
 echo "demo: a whole acceleration ran (login, game, line, connect, game start, disconnect, exit)."
+echo "demo: $built"
 echo "demo: $shots screenshots and the run logs are in $out"

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building, testing and running the client here needs, on a fresh Debian
-# machine. Only what is missing is installed; apt-get update runs once, and only then.
+# machine. Only what is missing is installed; apt-get update runs once, and only then. The
+# 32-bit Windows environment is its own step (scripts/setup-win32.sh), which the test and demo
+# commands run.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           wine64 fonts-wine xvfb xauth x11-utils imagemagick locales fonts-wqy-zenhei fonts-wqy-microhei
-          libpugixml-dev libcpp-httplib-dev python3 procps nsis)
+          libpugixml-dev libcpp-httplib-dev python3 procps nsis debootstrap)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

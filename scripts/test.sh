@@ -14,18 +14,13 @@ started=$SECONDS
 step() { echo; echo "== $* (at $((SECONDS - started)) s)"; }
 fail() { echo "FAILED: $*"; status=1; }
 
-step "32-bit Windows environment"
-lane32=1
-bash scripts/setup-win32.sh
-case $? in
-  0) ;;
-  2) lane32=0; echo "this machine cannot run 32-bit programs: the 32-bit lane is left out" ;;
-  *) lane32=0; fail "32-bit Windows environment" ;;
-esac
+# The 32-bit Windows environment is prepared beside the builds: its first set-up mostly waits
+# for downloads and the emulated package scripts.
+mkdir -p build
+bash scripts/setup-win32.sh >build/setup-win32.log 2>&1 &
+setup32=$!
 
-presets=(win32 win64 native)
-[ $lane32 -eq 1 ] && presets+=(win32test)
-for preset in "${presets[@]}"; do
+for preset in win32 win64 native win32test; do
   step "configure and build $preset"
   rm -rf "build/$preset/test-results"
   if [ "$preset" = win32test ]; then
@@ -48,6 +43,17 @@ done
 
 step "native tests"
 ctest --preset native -j2 || fail "native tests"
+
+step "32-bit Windows environment"
+wait $setup32
+rc=$?
+cat build/setup-win32.log
+lane32=1
+case $rc in
+  0) ;;
+  2) lane32=0; echo "this machine cannot run 32-bit programs: the 32-bit lane is left out" ;;
+  *) lane32=0; fail "32-bit Windows environment" ;;
+esac
 
 step "win64 tests under wine64"
 . scripts/wine-env.sh build/win64
