@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "client/test_support/stub_client.h"
+#include "tests/e2e/client_session.h"
 
 namespace {
 
@@ -45,6 +47,100 @@ TEST(ShippingLane, ProgramsAndTheFilesTheyDriveAreOfTheLanesMachine) {
     std::string path = testing_support::EnvPath(name);
     ASSERT_FALSE(path.empty()) << name;
     EXPECT_EQ(want, ImageMachine(path)) << path;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+struct HostRun {
+  DWORD exitCode = 0;
+  std::string out;  // UTF-8, as the host prints it
+};
+
+// tunnel_demo.exe, a host of a tunnel module that does what the acceleration page does (binds
+// the six exports by their plain names, a window for the module's messages, a tick a second,
+// hold, hang up, unload), run from the program directory so that the module beside it finds
+// the dial-up service there and its phonebook in the directory's cache.
+HostRun RunModuleHost(const std::string& dir, const char* module, const char* password) {
+  HostRun run;
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return run;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = writeEnd;
+  std::string cmd = "\"" + dir + "\\tunnel_demo.exe\" " + module + " 127.0.0.1 test01 " +
+                    password + " 1500";
+  std::vector<char> line(cmd.begin(), cmd.end());
+  line.push_back('\0');
+  PROCESS_INFORMATION pi = {};
+  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                dir.c_str(), &si, &pi);
+  CloseHandle(writeEnd);
+  if (started) {
+    // Read while it runs, not to the pipe's end: a program Wine starts on the way (its
+    // desktop process) may inherit the write end and outlive the host.
+    auto drain = [&] {
+      char buf[512];
+      DWORD avail = 0, n = 0;
+      while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &avail, nullptr) && avail > 0 &&
+             ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0)
+        run.out.append(buf, n);
+    };
+    for (DWORD waited = 0; WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT; waited += 50) {
+      drain();
+      if (waited > 90000) TerminateProcess(pi.hProcess, 99);
+    }
+    drain();
+    GetExitCodeProcess(pi.hProcess, &run.exitCode);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  CloseHandle(readEnd);
+  return run;
+}
+
+// The line of the host's output that starts with prefix, or "".
+std::string LineStarting(const std::string& out, const std::string& prefix) {
+  for (size_t at = out.find(prefix); at != std::string::npos; at = out.find(prefix, at + 1)) {
+    if (at == 0 || out[at - 1] == '\n') return out.substr(at, out.find_first_of("\r\n", at) - at);
+  }
+  return std::string();
+}
+
+TEST(ShippingLane, EachTunnelModuleDialsHoldsAndHangsUpThroughTheDialUpService) {
+  e2e::ClientSession session("modules", nullptr);
+  ASSERT_TRUE(CopyFileA(testing_support::EnvPath("TUNNEL_DEMO_EXE").c_str(),
+                        (session.Dir() + "\\tunnel_demo.exe").c_str(), FALSE));
+  // XP dials through the dial-up API, which reports the refusal (691); the Windows 7 build
+  // only polls for the connection that rasdial.exe makes, and gives up on its 16th tick (800).
+  const struct {
+    const char* module;
+    const char* refusal;
+  } cases[] = {{"tunnel_xp.dll", "WM_TUNNEL_ERROR 691"}, {"tunnel_w7.dll", "WM_TUNNEL_ERROR 800"}};
+  for (const auto& c : cases) {
+    const char* module = c.module;
+    SCOPED_TRACE(module);
+    // C0DE0001 is test01's tunnel password at the stand-in.
+    HostRun ok = RunModuleHost(session.Dir(), module, "C0DE0001");
+    EXPECT_EQ(0u, ok.exitCode) << ok.out;
+    // The address the connection message carries is the one GetConnectionIp answers.
+    std::string connected = LineStarting(ok.out, "WM_TUNNEL_CONNECTED: 10.8.0.");
+    ASSERT_FALSE(connected.empty()) << ok.out;
+    std::string address = connected.substr(21, connected.find(' ', 21) - 21);
+    EXPECT_EQ("WM_TUNNEL_CONNECTED: " + address + " (GetConnectionIp " + address + ")", connected);
+    EXPECT_FALSE(LineStarting(ok.out, "WM_TUNNEL_DISCONNECTED").empty()) << ok.out;
+    EXPECT_TRUE(LineStarting(ok.out, "WM_TUNNEL_ERROR").empty()) << ok.out;
+
+    // A password the service refuses ends the attempt in the module's error.
+    HostRun refused = RunModuleHost(session.Dir(), module, "C0DE0002");
+    EXPECT_EQ(2u, refused.exitCode) << refused.out;
+    EXPECT_FALSE(LineStarting(refused.out, c.refusal).empty()) << refused.out;
+    EXPECT_TRUE(LineStarting(refused.out, "WM_TUNNEL_CONNECTED").empty()) << refused.out;
   }
 }
 
