@@ -123,18 +123,12 @@ bool CRouteManager::AddTunnelRoute(const char* net, const char* mask) {
 bool CRouteManager::FindTunnelRoute(const char* tunnelIp, MIB_IPFORWARDROW* row) {
   std::vector<RouteRow> rows;
   if (!ReadForwardTable(rows, kNoMemory, kReadFailed)) return false;
-  // Without a tunnel address there is nothing to match: inet_addr would make 0 or all ones
-  // of it, and routes with those next hops exist on many machines.
-  if (!tunnelIp || !*tunnelIp) return false;
-  unsigned long hop = inet_addr(tunnelIp);
-  if (hop == INADDR_NONE) return false;
-  for (const RouteRow& r : rows) {
-    if (r.nextHop == hop) {
-      *row = ToForwardRow(r);
-      return true;
-    }
-  }
-  return false;
+  std::string refusal;
+  int found = FindTunnelRow(rows, tunnelIp ? tunnelIp : "", &refusal);
+  if (!refusal.empty()) CRunLog::WriteText(refusal);
+  if (found < 0) return false;
+  *row = ToForwardRow(rows[static_cast<size_t>(found)]);
+  return true;
 }
 
 void CRouteManager::ApplyGameRoutes(HWND page) {

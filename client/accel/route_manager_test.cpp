@@ -111,6 +111,22 @@ TEST_F(RouteManagerTest, StartPinsTheDnsServersAndApplyWithoutTunnelRouteFailsWi
   std::string list;
   ASSERT_TRUE(ReadFileBytes(dir_ + "\\Cache\\route.xml", &list));
   EXPECT_EQ(list, kRouteList);
+
+  // The address the page passes when the module did not learn one, and all ones: refused
+  // with a log line, whatever on-link rows (next hop 0.0.0.0) this system's table holds.
+  for (const char* unknown : {"0.0.0.0", "255.255.255.255"}) {
+    store_->m_tunnelIp = unknown;  // read by the worker when it takes the job
+    ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
+    PumpFor(10000, answers_.size() + 1, 0);
+  }
+  Sleep(300);
+  ASSERT_EQ(answers_.size(), 3u);
+  EXPECT_EQ(answers_[1].msg, static_cast<UINT>(WM_ROUTE_FAILED));
+  EXPECT_EQ(answers_[2].msg, static_cast<UINT>(WM_ROUTE_FAILED));
+  EXPECT_EQ(table_.Rows().size(), dns_.size());
+  std::string log = Log();
+  EXPECT_NE(log.find("隧道地址无效(0.0.0.0)，不添加加速路由.\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("隧道地址无效(255.255.255.255)，不添加加速路由.\r\n"), std::string::npos);
 }
 
 TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAfterAFailure) {
