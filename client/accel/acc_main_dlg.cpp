@@ -13,6 +13,7 @@
 #include "client/ui/message_box.h"
 #include "client/web/skin_html_view.h"
 #include "common/command_runner.h"
+#include "common/run_log.h"
 
 BEGIN_DIALOG_MESSAGE_MAP(CAccMainDlg)
 ON_DIALOG_COMMAND(IDC_ACC_CONNECT, &CAccMainDlg::OnConnect)
@@ -26,6 +27,7 @@ ON_DIALOG_MESSAGE(WM_TUNNEL_CLOSING, &CAccMainDlg::OnTunnelClosing)
 ON_DIALOG_MESSAGE(WM_TUNNEL_STATUS, &CAccMainDlg::OnTunnelStatus)
 ON_DIALOG_MESSAGE(WM_ACCOUNT_VERIFIED, &CAccMainDlg::OnAccountVerified)
 ON_DIALOG_MESSAGE(WM_ACCOUNT_REJECTED, &CAccMainDlg::OnAccountRejected)
+ON_DIALOG_MESSAGE(WM_ROUTE_FAILED, &CAccMainDlg::OnRouteFailed)
 ON_DIALOG_MESSAGE(WM_TRAFFIC_TEXT, &CAccMainDlg::OnTrafficText)
 ON_DIALOG_MESSAGE(WM_SHOW_ACCOUNT, &CAccMainDlg::OnShowAccount)
 ON_DIALOG_MESSAGE(WM_UI_DIALING, &CAccMainDlg::OnUiDialing)
@@ -259,6 +261,13 @@ LRESULT CAccMainDlg::OnAccountRejected(WPARAM result, LPARAM code) {
   OpenErrorPage(static_cast<int>(result), static_cast<int>(code));
   EnableItem(IDC_ACC_CONNECT, true);
   EnableItem(IDC_ACC_SELECT_LINE, true);
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnRouteFailed(WPARAM, LPARAM) {
+  CRunLog::WriteText("加速路由设置失败，游戏数据不经过加速连接！\r\n");
+  // Only the connection that the job was for: after a disconnect the status is not its own.
+  if (IsItemEnabled(IDC_ACC_DISCONNECT)) SetStatus("加速连接成功，但加速路由设置失败！");
   return 0;
 }
 

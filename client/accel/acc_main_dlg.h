@@ -53,6 +53,7 @@ class CAccMainDlg : public CDialogBase {
   LRESULT OnTunnelStatus(WPARAM, LPARAM);
   LRESULT OnAccountVerified(WPARAM, LPARAM);
   LRESULT OnAccountRejected(WPARAM, LPARAM);
+  LRESULT OnRouteFailed(WPARAM, LPARAM);
   LRESULT OnTrafficText(WPARAM, LPARAM);
   LRESULT OnShowAccount(WPARAM, LPARAM);
   LRESULT OnUiDialing(WPARAM, LPARAM);
