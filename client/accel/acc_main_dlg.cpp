@@ -155,6 +155,10 @@ void CAccMainDlg::ShowSelectedLine() {
   if (line) SetItemText(IDC_ACC_LINE_NAME, line->name + " " + line->group);
 }
 
+bool CAccMainDlg::LineChoiceAllowed() const {
+  return m_hWnd && IsItemEnabled(IDC_ACC_SELECT_LINE);
+}
+
 void CAccMainDlg::SetStatus(const char* text) { SetItemText(IDC_ACC_STATUS, text ? text : ""); }
 
 void CAccMainDlg::OnConnect() {
@@ -188,9 +192,9 @@ void CAccMainDlg::OnSelectLine() {
   if (dialog.DoModal(m_hWnd) == IDOK) ShowSelectedLine();
 }
 
-void CAccMainDlg::OpenErrorPage(int errNo, int code) {
+void CAccMainDlg::OpenErrorPage(int errNo, int code, int lineId) {
   const CConfigStore& store = ConfigStore();
-  const ServerItem* line = store.m_lines.FindById(store.m_selectedLine);
+  const ServerItem* line = store.m_lines.FindById(lineId);
   std::string url = store.m_errorUrl + "?username=" + store.m_accountUser +
                     "&errno=" + std::to_string(errNo) + "&code=" + std::to_string(code) +
                     "&server=" + (line ? line->host : std::string());
@@ -211,7 +215,7 @@ LRESULT CAccMainDlg::OnTunnelConnected(WPARAM wParam, LPARAM lParam) {
 
 LRESULT CAccMainDlg::OnTunnelError(WPARAM wParam, LPARAM lParam) {
   SetStatus(TextOf(lParam));
-  OpenErrorPage(999, static_cast<int>(wParam));
+  OpenErrorPage(999, static_cast<int>(wParam), m_dialLine);
   PostToSelf(WM_UI_FAILED, wParam, lParam);
   return 0;
 }
@@ -219,7 +223,7 @@ LRESULT CAccMainDlg::OnTunnelError(WPARAM wParam, LPARAM lParam) {
 LRESULT CAccMainDlg::OnTunnelDisconnected(WPARAM wParam, LPARAM lParam) {
   if (wParam == 1 && lParam == 1) {
     SetStatus("加速连接中断！");
-    OpenErrorPage(1000, static_cast<int>(wParam));
+    OpenErrorPage(1000, static_cast<int>(wParam), m_dialLine);
   } else {
     SetStatus("加速连接已经断开");
   }
@@ -252,13 +256,17 @@ LRESULT CAccMainDlg::OnAccountVerified(WPARAM lineId, LPARAM) {
     SetIdle();  // nothing will dial: leave the page usable
     return 0;
   }
+  // One check at a time is over: a line chosen from now on applies to the next connection.
+  // Connect stays off until the tunnel answers.
+  EnableItem(IDC_ACC_SELECT_LINE, true);
   m_pfnStart(line->host.c_str(), line->name.c_str(), "", store.m_accountUser.c_str(),
              store.m_loginCode.c_str(), 0);
   return 0;
 }
 
 LRESULT CAccMainDlg::OnAccountRejected(WPARAM result, LPARAM code) {
-  OpenErrorPage(static_cast<int>(result), static_cast<int>(code));
+  // The line cannot have changed during the check: its button and menu command are off.
+  OpenErrorPage(static_cast<int>(result), static_cast<int>(code), ConfigStore().m_selectedLine);
   EnableItem(IDC_ACC_CONNECT, true);
   EnableItem(IDC_ACC_SELECT_LINE, true);
   return 0;
@@ -337,7 +345,6 @@ void CAccMainDlg::SetIdle() {
 
 LRESULT CAccMainDlg::OnUiIdle(WPARAM, LPARAM) {
   SetIdle();
-  m_dialLine = -1;
   return 0;
 }
 

@@ -28,6 +28,7 @@ const int kGameList = 1004;
 const int kConnect = 1005;
 const int kStatus = 1009;
 const int kDisconnect = 1010;
+const int kLineButton = 1031;
 const int kUser = 1014;
 const int kKind = 1015;
 const int kExpiry = 1016;
@@ -35,6 +36,7 @@ const int kExpiry = 1016;
 // Frame commands.
 const WPARAM kTrayExit = 30002;
 const WPARAM kMenuExit = 30006;
+const WPARAM kMenuSelectLine = 30028;
 
 const char kConnected[] = "加速连接成功";
 // The simulated connection has no interface, so no route leads to its address and every
@@ -101,6 +103,20 @@ std::string ClientLog(const ClientSession& s) {
   std::string log;
   ReadFileBytes(s.CachePath("velavpn.log"), &log);
   return log;
+}
+
+// While the account check runs, the line can be chosen neither with the page's button nor
+// with the menu command; once the check has passed it can (for the next connection), while
+// connect stays off until the tunnel answers. The check must take long enough.
+void LineChoiceFollowsTheCheck(ClientSession& s, HWND frame, HWND page) {
+  HWND lineButton = gui::FindControl(page, kLineButton);
+  EXPECT_TRUE(gui::WaitEnabled(lineButton, false, e2e::kStepMs));
+  DWORD ms = 0;
+  // Refused at once: a line dialog would hold the call in its modal loop.
+  EXPECT_TRUE(gui::TimedSend(frame, WM_COMMAND, kMenuSelectLine, 0, 3000, &ms, nullptr));
+  EXPECT_EQ(gui::WaitTopWindow({s.Pid(), "#32770", e2e::kLineDialogTitle, true}, 0), nullptr);
+  EXPECT_TRUE(gui::WaitEnabled(lineButton, true, e2e::kDialMs));
+  EXPECT_FALSE(gui::IsEnabled(gui::FindControl(page, kConnect)));
 }
 
 TEST(ClientE2E, LoginRefusedTwiceThenCancelledLeavesNoWindow) {
@@ -286,6 +302,7 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
     logins = e2e::Requests("login");
     size_t dials = e2e::Requests("/vpn_auth.php");
     ASSERT_TRUE(gui::MouseClick(connect, 2));
+    LineChoiceFollowsTheCheck(s, frame, page);
     EXPECT_TRUE(gui::WaitText(status, kConnectedNoRoutes, e2e::kDialMs)) << gui::GetText(status);
     Answer(s, "启动游戏", "需要现在启动 龙城传说 吗？", IDCANCEL);
     Sleep(4000);  // room for a second check and dial to show up
@@ -293,6 +310,7 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
     EXPECT_EQ(e2e::Requests("/vpn_auth.php") - dials, 1u);
     EXPECT_EQ(gui::GetText(status), kConnectedNoRoutes);
     EXPECT_EQ(s.WaitBox(0).box, nullptr);
+    EXPECT_TRUE(gui::IsEnabled(gui::FindControl(page, kLineButton)));
   }
   ASSERT_TRUE(gui::Click(disconnect));
   EXPECT_TRUE(gui::WaitText(status, kDisconnected, e2e::kDialMs)) << gui::GetText(status);
@@ -344,11 +362,15 @@ TEST(ClientE2E, DroppedConnectionUnderTheWindows7Module) {
       << gui::GetText(status) << "\n" << s.RunLog();
   ExpectConnected(page);
   EXPECT_EQ(s.WaitBox(1000).box, nullptr);
+  // Another line, chosen while connected, is for the next connection: the error page of
+  // this one still names the line that was dialled.
+  ASSERT_TRUE(s.ChooseLine(page, 101, nullptr));
+  EXPECT_EQ(gui::GetText(gui::FindControl(page, kLineLabel)), "电信一区 电信专线");
 
   // The link goes down: the module notices at its next poll.
   EXPECT_TRUE(gui::WaitText(status, kLost, 40000)) << gui::GetText(status);
-  EXPECT_TRUE(WaitRequest("/error.php", "errno=1000&code=1", e2e::kStepMs))
-      << "no error page with errno 1000";
+  EXPECT_TRUE(WaitRequest("/error.php", "errno=1000&code=1&server=127.0.0.3", e2e::kStepMs))
+      << "no error page with errno 1000 for the dialled line";
   ExpectIdle(page);
   s.SetEnv("ACCEL_DIALUP_DROP_MS", nullptr);
 
