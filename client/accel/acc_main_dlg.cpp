@@ -40,6 +40,11 @@ END_DIALOG_MESSAGE_MAP(CAccMainDlg)
 namespace {
 
 const UINT_PTR kTickTimer = 1;
+// A start that the module refuses (it believes it is still connected or connecting) or
+// cannot pass on (no worker thread) is answered by nothing. The longest the module stays
+// busy before it takes a start is an XP hang-up of 20 s.
+const UINT_PTR kStartTimer = 2;
+const UINT kStartAnswerMs = 30000;
 
 const char* TextOf(LPARAM lParam) { return reinterpret_cast<const char*>(lParam); }
 
@@ -125,7 +130,10 @@ BOOL CAccMainDlg::OnInitDialog() {
 }
 
 void CAccMainDlg::OnDestroy() {
-  if (m_hWnd) KillTimer(kTickTimer);
+  if (m_hWnd) {
+    KillTimer(kTickTimer);
+    KillTimer(kStartTimer);
+  }
   if (m_hModule) {
     m_pfnUninit();
     FreeLibrary(m_hModule);
@@ -203,6 +211,7 @@ void CAccMainDlg::OpenErrorPage(int errNo, int code, int lineId) {
 
 LRESULT CAccMainDlg::OnTunnelConnected(WPARAM wParam, LPARAM lParam) {
   CConfigStore& store = ConfigStore();
+  TunnelAnswered();
   SetStatus(TextOf(lParam));
   in_addr addr;
   addr.s_addr = m_hModule ? static_cast<u_long>(m_pfnGetIp()) : 0;
@@ -214,6 +223,7 @@ LRESULT CAccMainDlg::OnTunnelConnected(WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CAccMainDlg::OnTunnelError(WPARAM wParam, LPARAM lParam) {
+  TunnelAnswered();
   SetStatus(TextOf(lParam));
   OpenErrorPage(999, static_cast<int>(wParam), m_dialLine);
   PostToSelf(WM_UI_FAILED, wParam, lParam);
@@ -221,6 +231,7 @@ LRESULT CAccMainDlg::OnTunnelError(WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CAccMainDlg::OnTunnelDisconnected(WPARAM wParam, LPARAM lParam) {
+  TunnelAnswered();
   if (wParam == 1 && lParam == 1) {
     SetStatus("加速连接中断！");
     OpenErrorPage(1000, static_cast<int>(wParam), m_dialLine);
@@ -232,16 +243,19 @@ LRESULT CAccMainDlg::OnTunnelDisconnected(WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CAccMainDlg::OnTunnelDialing(WPARAM wParam, LPARAM lParam) {
+  TunnelAnswered();
   PostToSelf(WM_UI_DIALING, wParam, lParam);
   return 0;
 }
 
 LRESULT CAccMainDlg::OnTunnelClosing(WPARAM, LPARAM) {
+  TunnelAnswered();
   SetStatus("正在断开加速连接...");
   return 0;
 }
 
 LRESULT CAccMainDlg::OnTunnelStatus(WPARAM, LPARAM lParam) {
+  TunnelAnswered();
   SetStatus(TextOf(lParam));
   return 0;
 }
@@ -261,6 +275,7 @@ LRESULT CAccMainDlg::OnAccountVerified(WPARAM lineId, LPARAM) {
   EnableItem(IDC_ACC_SELECT_LINE, true);
   m_pfnStart(line->host.c_str(), line->name.c_str(), "", store.m_accountUser.c_str(),
              store.m_loginCode.c_str(), 0);
+  SetTimer(kStartTimer, kStartAnswerMs);
   return 0;
 }
 
@@ -348,7 +363,18 @@ LRESULT CAccMainDlg::OnUiIdle(WPARAM, LPARAM) {
   return 0;
 }
 
+void CAccMainDlg::TunnelAnswered() { KillTimer(kStartTimer); }
+
 LRESULT CAccMainDlg::OnTimer(WPARAM id, LPARAM) {
+  if (id == kStartTimer) {
+    KillTimer(kStartTimer);
+    CRunLog::WriteText(
+        "加速模块30秒内没有回应连接请求（没有工作线程，或它认为已经连接或正在连接），"
+        "本次连接已放弃.\r\n");
+    // A message that the module still sends later moves the page to the state it reports.
+    SetIdle();
+    return 0;
+  }
   if (id != kTickTimer) return 0;
   CConfigStore& store = ConfigStore();
   if (m_hModule) m_pfnTimer();

@@ -46,6 +46,7 @@ class CAccMainDlg : public CDialogBase {
   void SetStatus(const char* text);
   void OfferGameLaunch();
   void SetIdle();
+  void TunnelAnswered();
 
   LRESULT OnTunnelConnected(WPARAM, LPARAM);
   LRESULT OnTunnelError(WPARAM, LPARAM);
