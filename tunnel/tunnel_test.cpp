@@ -448,6 +448,30 @@ TEST_F(TunnelTest, XpLineDroppedByTheServiceDisconnectsAndForgetsTheAddress) {
   EXPECT_EQ(getIp_(), 0);
 }
 
+TEST_F(TunnelTest, XpErrorThatEndsALiveConnectionEndsItWholly) {
+  InitWithWindow();
+  Start();
+  WaitEvents(1);
+  ras_.Notify(RASCS_Connected, 0);
+  WaitEvents(2);
+  ASSERT_NE(getIp_(), 0);
+  // The service ends the connection with an error code: the callback checks the error first.
+  ras_.Notify(RASCS_Disconnected, ERROR_REMOTE_DISCONNECTION);
+  EXPECT_EQ(WaitEvents(3).back(), WithText(WM_TUNNEL_ERROR, ERROR_REMOTE_DISCONNECTION,
+                                           "fake error 629"));
+  EXPECT_EQ(getIp_(), 0);
+  {
+    std::lock_guard<std::mutex> g(ras_.lock);
+    EXPECT_EQ(ras_.hangUps, std::vector<HRASCONN>{ras_.dialHandle});
+  }
+  // Idle again: the next start dials instead of being refused as already connected.
+  Start();
+  EXPECT_EQ(WaitEvents(4).back(), Msg(WM_TUNNEL_DIALING));
+  EXPECT_EQ(CountLog(kAlready), 0u);
+  std::lock_guard<std::mutex> g(ras_.lock);
+  EXPECT_EQ(ras_.dialParams.size(), 2u);
+}
+
 TEST_F(TunnelTest, XpCloseWhileIdleCompletesAtOnce) {
   InitWithWindow();
   close_();

@@ -97,7 +97,11 @@ void CWorker::OnStart(WPARAM, LPARAM) {
 
 void CWorker::ReportError(DWORD code) {
   WriteLog("连接失败，错误代码：%d\r\n", static_cast<int>(code));
+  // The service also reports the end of a live connection this way: left connected, the
+  // module would refuse every later start and answer the dead address until a restart.
+  m_bConnected = 0;
   m_bConnecting = 0;
+  g_szClientIp[0] = '\0';
 #ifdef TUNNEL_W7
   m_nWaitTicks = 0;
 #else

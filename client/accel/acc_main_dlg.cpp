@@ -13,6 +13,7 @@
 #include "client/ui/message_box.h"
 #include "client/web/skin_html_view.h"
 #include "common/command_runner.h"
+#include "common/run_log.h"
 
 BEGIN_DIALOG_MESSAGE_MAP(CAccMainDlg)
 ON_DIALOG_COMMAND(IDC_ACC_CONNECT, &CAccMainDlg::OnConnect)
@@ -26,6 +27,7 @@ ON_DIALOG_MESSAGE(WM_TUNNEL_CLOSING, &CAccMainDlg::OnTunnelClosing)
 ON_DIALOG_MESSAGE(WM_TUNNEL_STATUS, &CAccMainDlg::OnTunnelStatus)
 ON_DIALOG_MESSAGE(WM_ACCOUNT_VERIFIED, &CAccMainDlg::OnAccountVerified)
 ON_DIALOG_MESSAGE(WM_ACCOUNT_REJECTED, &CAccMainDlg::OnAccountRejected)
+ON_DIALOG_MESSAGE(WM_ROUTE_FAILED, &CAccMainDlg::OnRouteFailed)
 ON_DIALOG_MESSAGE(WM_TRAFFIC_TEXT, &CAccMainDlg::OnTrafficText)
 ON_DIALOG_MESSAGE(WM_SHOW_ACCOUNT, &CAccMainDlg::OnShowAccount)
 ON_DIALOG_MESSAGE(WM_UI_DIALING, &CAccMainDlg::OnUiDialing)
@@ -38,6 +40,11 @@ END_DIALOG_MESSAGE_MAP(CAccMainDlg)
 namespace {
 
 const UINT_PTR kTickTimer = 1;
+// A start that the module refuses (it believes it is still connected or connecting) or
+// cannot pass on (no worker thread) is answered by nothing. The longest the module stays
+// busy before it takes a start is an XP hang-up of 20 s.
+const UINT_PTR kStartTimer = 2;
+const UINT kStartAnswerMs = 30000;
 
 const char* TextOf(LPARAM lParam) { return reinterpret_cast<const char*>(lParam); }
 
@@ -123,7 +130,10 @@ BOOL CAccMainDlg::OnInitDialog() {
 }
 
 void CAccMainDlg::OnDestroy() {
-  if (m_hWnd) KillTimer(kTickTimer);
+  if (m_hWnd) {
+    KillTimer(kTickTimer);
+    KillTimer(kStartTimer);
+  }
   if (m_hModule) {
     m_pfnUninit();
     FreeLibrary(m_hModule);
@@ -151,6 +161,10 @@ void CAccMainDlg::ShowSelectedLine() {
   if (store.m_selectedLine < 0) return;
   const ServerItem* line = store.m_lines.FindById(store.m_selectedLine);
   if (line) SetItemText(IDC_ACC_LINE_NAME, line->name + " " + line->group);
+}
+
+bool CAccMainDlg::LineChoiceAllowed() const {
+  return m_hWnd && IsItemEnabled(IDC_ACC_SELECT_LINE);
 }
 
 void CAccMainDlg::SetStatus(const char* text) { SetItemText(IDC_ACC_STATUS, text ? text : ""); }
@@ -186,9 +200,9 @@ void CAccMainDlg::OnSelectLine() {
   if (dialog.DoModal(m_hWnd) == IDOK) ShowSelectedLine();
 }
 
-void CAccMainDlg::OpenErrorPage(int errNo, int code) {
+void CAccMainDlg::OpenErrorPage(int errNo, int code, int lineId) {
   const CConfigStore& store = ConfigStore();
-  const ServerItem* line = store.m_lines.FindById(store.m_selectedLine);
+  const ServerItem* line = store.m_lines.FindById(lineId);
   std::string url = store.m_errorUrl + "?username=" + store.m_accountUser +
                     "&errno=" + std::to_string(errNo) + "&code=" + std::to_string(code) +
                     "&server=" + (line ? line->host : std::string());
@@ -197,6 +211,7 @@ void CAccMainDlg::OpenErrorPage(int errNo, int code) {
 
 LRESULT CAccMainDlg::OnTunnelConnected(WPARAM wParam, LPARAM lParam) {
   CConfigStore& store = ConfigStore();
+  TunnelAnswered();
   SetStatus(TextOf(lParam));
   in_addr addr;
   addr.s_addr = m_hModule ? static_cast<u_long>(m_pfnGetIp()) : 0;
@@ -208,16 +223,18 @@ LRESULT CAccMainDlg::OnTunnelConnected(WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CAccMainDlg::OnTunnelError(WPARAM wParam, LPARAM lParam) {
+  TunnelAnswered();
   SetStatus(TextOf(lParam));
-  OpenErrorPage(999, static_cast<int>(wParam));
+  OpenErrorPage(999, static_cast<int>(wParam), m_dialLine);
   PostToSelf(WM_UI_FAILED, wParam, lParam);
   return 0;
 }
 
 LRESULT CAccMainDlg::OnTunnelDisconnected(WPARAM wParam, LPARAM lParam) {
+  TunnelAnswered();
   if (wParam == 1 && lParam == 1) {
     SetStatus("加速连接中断！");
-    OpenErrorPage(1000, static_cast<int>(wParam));
+    OpenErrorPage(1000, static_cast<int>(wParam), m_dialLine);
   } else {
     SetStatus("加速连接已经断开");
   }
@@ -226,16 +243,19 @@ LRESULT CAccMainDlg::OnTunnelDisconnected(WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CAccMainDlg::OnTunnelDialing(WPARAM wParam, LPARAM lParam) {
+  TunnelAnswered();
   PostToSelf(WM_UI_DIALING, wParam, lParam);
   return 0;
 }
 
 LRESULT CAccMainDlg::OnTunnelClosing(WPARAM, LPARAM) {
+  TunnelAnswered();
   SetStatus("正在断开加速连接...");
   return 0;
 }
 
 LRESULT CAccMainDlg::OnTunnelStatus(WPARAM, LPARAM lParam) {
+  TunnelAnswered();
   SetStatus(TextOf(lParam));
   return 0;
 }
@@ -250,15 +270,27 @@ LRESULT CAccMainDlg::OnAccountVerified(WPARAM lineId, LPARAM) {
     SetIdle();  // nothing will dial: leave the page usable
     return 0;
   }
+  // One check at a time is over: a line chosen from now on applies to the next connection.
+  // Connect stays off until the tunnel answers.
+  EnableItem(IDC_ACC_SELECT_LINE, true);
   m_pfnStart(line->host.c_str(), line->name.c_str(), "", store.m_accountUser.c_str(),
              store.m_loginCode.c_str(), 0);
+  SetTimer(kStartTimer, kStartAnswerMs);
   return 0;
 }
 
 LRESULT CAccMainDlg::OnAccountRejected(WPARAM result, LPARAM code) {
-  OpenErrorPage(static_cast<int>(result), static_cast<int>(code));
+  // The line cannot have changed during the check: its button and menu command are off.
+  OpenErrorPage(static_cast<int>(result), static_cast<int>(code), ConfigStore().m_selectedLine);
   EnableItem(IDC_ACC_CONNECT, true);
   EnableItem(IDC_ACC_SELECT_LINE, true);
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnRouteFailed(WPARAM, LPARAM) {
+  CRunLog::WriteText("加速路由设置失败，游戏数据不经过加速连接！\r\n");
+  // Only the connection that the job was for: after a disconnect the status is not its own.
+  if (IsItemEnabled(IDC_ACC_DISCONNECT)) SetStatus("加速连接成功，但加速路由设置失败！");
   return 0;
 }
 
@@ -328,11 +360,21 @@ void CAccMainDlg::SetIdle() {
 
 LRESULT CAccMainDlg::OnUiIdle(WPARAM, LPARAM) {
   SetIdle();
-  m_dialLine = -1;
   return 0;
 }
 
+void CAccMainDlg::TunnelAnswered() { KillTimer(kStartTimer); }
+
 LRESULT CAccMainDlg::OnTimer(WPARAM id, LPARAM) {
+  if (id == kStartTimer) {
+    KillTimer(kStartTimer);
+    CRunLog::WriteText(
+        "加速模块30秒内没有回应连接请求（没有工作线程，或它认为已经连接或正在连接），"
+        "本次连接已放弃.\r\n");
+    // A message that the module still sends later moves the page to the state it reports.
+    SetIdle();
+    return 0;
+  }
   if (id != kTickTimer) return 0;
   CConfigStore& store = ConfigStore();
   if (m_hModule) m_pfnTimer();

@@ -30,6 +30,8 @@ class CAccMainDlg : public CDialogBase {
   static const char* TunnelModuleName(DWORD major, DWORD minor);
   // The chosen line's name and group in the line label; nothing while no line is chosen.
   void ShowSelectedLine();
+  // Whether a line may be chosen now: the menu command follows the page's line button.
+  bool LineChoiceAllowed() const;
 
  protected:
   BOOL OnInitDialog() override;
@@ -40,10 +42,11 @@ class CAccMainDlg : public CDialogBase {
   void OnDisconnect();
   void OnSelectLine();
   void FillGameList();
-  void OpenErrorPage(int errNo, int code);
+  void OpenErrorPage(int errNo, int code, int lineId);
   void SetStatus(const char* text);
   void OfferGameLaunch();
   void SetIdle();
+  void TunnelAnswered();
 
   LRESULT OnTunnelConnected(WPARAM, LPARAM);
   LRESULT OnTunnelError(WPARAM, LPARAM);
@@ -53,6 +56,7 @@ class CAccMainDlg : public CDialogBase {
   LRESULT OnTunnelStatus(WPARAM, LPARAM);
   LRESULT OnAccountVerified(WPARAM, LPARAM);
   LRESULT OnAccountRejected(WPARAM, LPARAM);
+  LRESULT OnRouteFailed(WPARAM, LPARAM);
   LRESULT OnTrafficText(WPARAM, LPARAM);
   LRESULT OnShowAccount(WPARAM, LPARAM);
   LRESULT OnUiDialing(WPARAM, LPARAM);
@@ -68,7 +72,8 @@ class CAccMainDlg : public CDialogBase {
   PFN_CloseConnect m_pfnClose;
   PFN_TimerNotification m_pfnTimer;
   PFN_GetConnectionIp m_pfnGetIp;
-  // The line of the account check that released the dial now running.
+  // The line of the account check that released the last dial: the line that the tunnel's
+  // messages are about, whatever has been chosen since.
   int m_dialLine;
 
   DECLARE_DIALOG_MESSAGE_MAP()

@@ -21,6 +21,7 @@ const char kStartNoMemory[] = "程序运行内存不足!\r\n";
 const char kStartReadFailed[] = "配置路由表:获取路由表信息失败!\r\n";
 const char kNoMemory[] = "程序运行内存不足,建议您关闭部分程序!\r\n";
 const char kReadFailed[] = "配置路由表:获取路由信息失败!\r\n";
+const DWORD kRouteExists = 5010;  // ERROR_OBJECT_ALREADY_EXISTS
 
 RouteRow ToRouteRow(const MIB_IPFORWARDROW& r) {
   RouteRow row;
@@ -97,7 +98,8 @@ bool CRouteManager::FindDefaultRoute() {
 }
 
 bool CRouteManager::AddRoute(const MIB_IPFORWARDROW& tmpl, const std::string& netText,
-                             const std::string& maskText) {
+                             const std::string& maskText, DWORD* tableError) {
+  if (tableError) *tableError = NO_ERROR;
   RouteRow built;
   if (!RouteRowFor(ToRouteRow(tmpl), netText, maskText, &built)) {
     // Never to the table: inet_addr would make a route to all ones or to the whole
@@ -107,6 +109,7 @@ bool CRouteManager::AddRoute(const MIB_IPFORWARDROW& tmpl, const std::string& ne
   }
   MIB_IPFORWARDROW row = ToForwardRow(built);
   DWORD rc = RouteTable().CreateEntry(&row);
+  if (tableError) *tableError = rc;
   if (rc == NO_ERROR) return true;
   CRunLog::WriteText(RouteErrorText(rc));
   return false;
@@ -123,18 +126,12 @@ bool CRouteManager::AddTunnelRoute(const char* net, const char* mask) {
 bool CRouteManager::FindTunnelRoute(const char* tunnelIp, MIB_IPFORWARDROW* row) {
   std::vector<RouteRow> rows;
   if (!ReadForwardTable(rows, kNoMemory, kReadFailed)) return false;
-  // Without a tunnel address there is nothing to match: inet_addr would make 0 or all ones
-  // of it, and routes with those next hops exist on many machines.
-  if (!tunnelIp || !*tunnelIp) return false;
-  unsigned long hop = inet_addr(tunnelIp);
-  if (hop == INADDR_NONE) return false;
-  for (const RouteRow& r : rows) {
-    if (r.nextHop == hop) {
-      *row = ToForwardRow(r);
-      return true;
-    }
-  }
-  return false;
+  std::string refusal;
+  int found = FindTunnelRow(rows, tunnelIp ? tunnelIp : "", &refusal);
+  if (!refusal.empty()) CRunLog::WriteText(refusal);
+  if (found < 0) return false;
+  *row = ToForwardRow(rows[static_cast<size_t>(found)]);
+  return true;
 }
 
 void CRouteManager::ApplyGameRoutes(HWND page) {
@@ -144,15 +141,24 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
   }
   std::string url = Format("%s?app_id=%d", m_store->ListUrl("/route.php").c_str(), m_store->m_modeApp);
   std::string path = m_store->CachePath("route.xml");
-  if (path.empty()) return;
-  // A failed download leaves the list of an earlier one in place, and that one is used.
-  CConfigStore::DownloadWhenOnline(url, path, "data");
   CXmlDoc doc;
-  if (!doc.LoadFile(path)) return;
-  WalkRouteList(doc, [this](RouteKind kind, const std::string& net, const std::string& mask) {
+  // A failed download leaves the list of an earlier one in place, and that one is used.
+  if (!path.empty()) CConfigStore::DownloadWhenOnline(url, path, "data");
+  if (path.empty() || !doc.LoadFile(path)) {
+    PostMessageA(page, WM_ROUTE_FAILED, 0, 0);
+    return;
+  }
+  bool refused = false;
+  WalkRouteList(doc, [&](RouteKind kind, const std::string& net, const std::string& mask) {
     // A failing entry has been logged; the next one is tried all the same.
-    AddRoute(kind == kRouteTunnel ? m_store->m_tunnelRoute : m_store->m_directRoute, net, mask);
+    DWORD error = NO_ERROR;
+    AddRoute(kind == kRouteTunnel ? m_store->m_tunnelRoute : m_store->m_directRoute, net, mask,
+             &error);
+    // A network left out of the tunnel is game traffic left unaccelerated; one that has its
+    // route already (from an earlier connection: routes are never deleted) is not.
+    if (kind == kRouteTunnel && error != NO_ERROR && error != kRouteExists) refused = true;
   });
+  if (refused) PostMessageA(page, WM_ROUTE_FAILED, 0, 0);
 }
 
 void CRouteManager::DumpRouteTable() {

@@ -31,14 +31,17 @@ class CRouteManager {
   // True and row filled when a route has the tunnel address as its next hop.
   bool FindTunnelRoute(const char* tunnelIp, MIB_IPFORWARDROW* row);
   // After the tunnel came up: the selected game's route list, through the tunnel and
-  // direct. WM_ROUTE_FAILED goes to page when the tunnel has no route.
+  // direct. WM_ROUTE_FAILED goes to page when the tunnel has no route, there is no list,
+  // or the routing table refused a network of the tunnel.
   void ApplyGameRoutes(HWND page);
 
   // The whole forwarding table into the run log.
   static void DumpRouteTable();
 
  private:
-  bool AddRoute(const MIB_IPFORWARDROW& tmpl, const std::string& net, const std::string& mask);
+  // *tableError: what the routing table answered, NO_ERROR when it was not asked.
+  bool AddRoute(const MIB_IPFORWARDROW& tmpl, const std::string& net, const std::string& mask,
+                DWORD* tableError = nullptr);
 
   CConfigStore* m_store;
 };

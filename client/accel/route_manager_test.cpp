@@ -28,9 +28,11 @@ class RecordingTable : public IRouteTable {
   DWORD CreateEntry(MIB_IPFORWARDROW* row) override {
     std::lock_guard<std::mutex> lock(mu_);
     rows_.push_back(*row);
+    if (row->dwForwardMask == refusedMask) return ERROR_ACCESS_DENIED;
     // Stands for a route the system already has.
     return row->dwForwardMask == inet_addr("255.0.0.0") ? 5010 : NO_ERROR;
   }
+  DWORD refusedMask = 0;  // rows with this mask are refused (set before the job runs)
   std::vector<MIB_IPFORWARDROW> Rows() {
     std::lock_guard<std::mutex> lock(mu_);
     return rows_;
@@ -111,6 +113,22 @@ TEST_F(RouteManagerTest, StartPinsTheDnsServersAndApplyWithoutTunnelRouteFailsWi
   std::string list;
   ASSERT_TRUE(ReadFileBytes(dir_ + "\\Cache\\route.xml", &list));
   EXPECT_EQ(list, kRouteList);
+
+  // The address the page passes when the module did not learn one, and all ones: refused
+  // with a log line, whatever on-link rows (next hop 0.0.0.0) this system's table holds.
+  for (const char* unknown : {"0.0.0.0", "255.255.255.255"}) {
+    store_->m_tunnelIp = unknown;  // read by the worker when it takes the job
+    ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
+    PumpFor(10000, answers_.size() + 1, 0);
+  }
+  Sleep(300);
+  ASSERT_EQ(answers_.size(), 3u);
+  EXPECT_EQ(answers_[1].msg, static_cast<UINT>(WM_ROUTE_FAILED));
+  EXPECT_EQ(answers_[2].msg, static_cast<UINT>(WM_ROUTE_FAILED));
+  EXPECT_EQ(table_.Rows().size(), dns_.size());
+  std::string log = Log();
+  EXPECT_NE(log.find("隧道地址无效(0.0.0.0)，不添加加速路由.\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("隧道地址无效(255.255.255.255)，不添加加速路由.\r\n"), std::string::npos);
 }
 
 TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAfterAFailure) {
@@ -146,6 +164,22 @@ TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAft
             std::string::npos);
   EXPECT_NE(log.find("路由项不是有效的地址，已跳过：net=\"game.example\" mask=\"255.255.255.0\"\r\n"),
             std::string::npos);
+
+  // The table refuses one network of the tunnel: the job fails, the other networks are
+  // still added. Then no list at all (the service is down here): the job fails too.
+  table_.refusedMask = inet_addr("255.255.0.0");
+  ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
+  PumpFor(20000, 1, pins + 8);
+  EXPECT_EQ(table_.Rows().size(), pins + 8);
+  EXPECT_NE(Log().find("添加路由失败：权限不够，请使用管理员权限运行加速器.\r\n"), std::string::npos);
+  ASSERT_TRUE(DeleteFileA((dir_ + "\\Cache\\route.xml").c_str()));
+  ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
+  PumpFor(10000, 2, 0);
+  Sleep(300);
+  ASSERT_EQ(answers_.size(), 2u);
+  EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ROUTE_FAILED));
+  EXPECT_EQ(answers_[1].msg, static_cast<UINT>(WM_ROUTE_FAILED));
+  EXPECT_EQ(table_.Rows().size(), pins + 8);
 }
 
 class RouteManagerStandInTest : public RouteManagerTest {

@@ -99,6 +99,18 @@ std::string BadRouteEntryText(const std::string& net, const std::string& mask) {
                 shown(mask).c_str());
 }
 
+int FindTunnelRow(const std::vector<RouteRow>& rows, const std::string& tunnelIp,
+                  std::string* refusal) {
+  uint32_t hop = 0;
+  if (!ParseDottedAddress(tunnelIp, &hop) || hop == 0 || hop == 0xFFFFFFFFu) {
+    *refusal = Format("隧道地址无效(%.40s)，不添加加速路由.\r\n", tunnelIp.c_str());
+    return -1;
+  }
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].nextHop == hop) return static_cast<int>(i);
+  return -1;
+}
+
 namespace {
 
 void WalkEntries(CXmlDoc& doc, RouteKind kind, const RouteVisitor& visit) {

@@ -73,6 +73,14 @@ bool RouteRowFor(const RouteRow& tmpl, const std::string& net, const std::string
 // come from a downloaded file and are cut short, control bytes shown as '?'.
 std::string BadRouteEntryText(const std::string& net, const std::string& mask);
 
+// The first row whose next hop is the tunnel's client address; -1 when none. An address
+// that no tunnel has (not dotted, 0.0.0.0 when the module did not learn it, or all ones)
+// matches nothing: 0.0.0.0 is the next hop of every on-link row, and the game's networks
+// would be routed to that interface until the next reboot. *refusal then holds the
+// run-log line that says so; it is left alone otherwise.
+int FindTunnelRow(const std::vector<RouteRow>& rows, const std::string& tunnelIp,
+                  std::string* refusal);
+
 enum RouteKind { kRouteTunnel, kRouteDirect };
 
 struct RouteEntry {

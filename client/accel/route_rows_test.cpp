@@ -125,6 +125,27 @@ TEST(RouteRowBuild, EntriesThatAreNoDottedAddressesGiveNoRow) {
             "路由项不是有效的地址，已跳过：net=\"a??b\" mask=\"" + std::string(40, 'm') + "\"\r\n");
 }
 
+TEST(TunnelRoute, TheTunnelAddressMatchesItsRowAndAnUnknownAddressMatchesNoOnLinkRow) {
+  // On-link rows (next hop 0.0.0.0) ahead of the tunnel's own row, and a broadcast row.
+  std::vector<RouteRow> rows = {Row(Addr(192, 168, 1, 0), Addr(255, 255, 255, 0), 0, 2, 10),
+                                Row(Addr(255, 255, 255, 255), Addr(255, 255, 255, 255),
+                                    Addr(255, 255, 255, 255), 2, 1),
+                                Row(Addr(10, 8, 0, 0), Addr(255, 255, 255, 0), 0, 9, 1),
+                                Row(Addr(10, 8, 0, 1), Addr(255, 255, 255, 255),
+                                    Addr(10, 8, 0, 2), 9, 1)};
+  std::string refusal;
+  EXPECT_EQ(FindTunnelRow(rows, "10.8.0.2", &refusal), 3);
+  EXPECT_EQ(refusal, "");
+  EXPECT_EQ(FindTunnelRow(rows, "10.8.0.3", &refusal), -1);
+  EXPECT_EQ(refusal, "");  // a real address without a route: no refusal, just no row
+  EXPECT_EQ(FindTunnelRow(rows, "0.0.0.0", &refusal), -1);
+  EXPECT_EQ(refusal, "隧道地址无效(0.0.0.0)，不添加加速路由.\r\n");
+  EXPECT_EQ(FindTunnelRow(rows, "255.255.255.255", &refusal), -1);
+  EXPECT_EQ(refusal, "隧道地址无效(255.255.255.255)，不添加加速路由.\r\n");
+  EXPECT_EQ(FindTunnelRow(rows, "", &refusal), -1);
+  EXPECT_EQ(refusal, "隧道地址无效()，不添加加速路由.\r\n");
+}
+
 TEST(RouteErrors, EachKnownCodeHasItsTextAndOthersShowTheCode) {
   EXPECT_EQ(RouteErrorText(160), "添加路由失败：路由参数不正确(1).\r\n");
   EXPECT_EQ(RouteErrorText(87), "添加路由失败：路由参数不正确(2).\r\n");

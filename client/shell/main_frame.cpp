@@ -222,7 +222,8 @@ LRESULT CMainFrame::OnInitMenuPopup(WPARAM wParam, LPARAM) {
   for (int i = 0; i < count; ++i) {
     UINT id = GetMenuItemID(menu, i);
     if (id == 0 || id == static_cast<UINT>(-1)) continue;
-    EnableMenuItem(menu, id, MF_BYCOMMAND | (HandlesCommand(id) ? MF_ENABLED : MF_GRAYED));
+    bool enabled = HandlesCommand(id) && (id != ID_SELECT_LINE || m_accMain.LineChoiceAllowed());
+    EnableMenuItem(menu, id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
   }
   return 0;
 }
@@ -248,6 +249,10 @@ LRESULT CMainFrame::OnEndSession(WPARAM ending, LPARAM) {
 }
 
 void CMainFrame::OnSelectLine() {
+  // The command follows the page's line button, which is off while an account check runs
+  // so that the line checked is the line dialled; a command that comes without the menu
+  // (posted by another program) is refused the same way.
+  if (!m_accMain.LineChoiceAllowed()) return;
   CSelectLineDlg dialog;
   if (dialog.DoModal(m_hWnd) == IDOK) m_accMain.ShowSelectedLine();
 }
