@@ -6,7 +6,7 @@
 # With a display of your own (DISPLAY set, ACCEL_DEMO_SCRIPTED unset) you drive the client:
 # log in as test01 / pass01, pick a game and a line, connect. Without one (or with
 # ACCEL_DEMO_SCRIPTED=1) the GUI driver runs a whole acceleration on a virtual display (log
-# in, pick a game, choose a line in the line dialog, connect, wait for "加速连接成功", accept
+# in, pick a game, choose a line in the line dialog, connect, wait for "加速连接成功…", accept
 # the offer to start the game, disconnect, exit) and photographs every step. Screenshots (PNG) and the run logs go to a
 # folder of their own under build/demo/, named at the end.
 #
@@ -184,7 +184,9 @@ gd click "$frame" 1005 || fail "connect button"
 sleep 1
 echo "   status: $(gd text "$frame" 1009)"
 shot connecting
-gd wait-text "$frame" 1009 '加速连接成功' 60000 >/dev/null || fail "connection"
+# Under Wine the simulated connection has no route through it, so the page adds to the
+# success that the game's routes could not be set.
+gd wait-text "$frame" 1009 '加速连接成功*' 60000 >/dev/null || fail "connection"
 echo "   status: $(gd text "$frame" 1009)"
 echo "-- launch offer"
 offer=$(gd msgbox --timeout 15000) || fail "launch offer"
