@@ -372,6 +372,7 @@ LRESULT CAccMainDlg::OnTimer(WPARAM id, LPARAM) {
         "加速模块30秒内没有回应连接请求（没有工作线程，或它认为已经连接或正在连接），"
         "本次连接已放弃.\r\n");
     // A message that the module still sends later moves the page to the state it reports.
+    SetStatus("加速模块没有回应，本次连接已取消！");
     SetIdle();
     return 0;
   }

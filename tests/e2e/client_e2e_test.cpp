@@ -134,6 +134,7 @@ void StartThatTheModuleNeverAnswers(ClientSession& s, HWND page) {
   DWORD waited = GetTickCount() - start;
   EXPECT_GE(waited, 28000u);
   EXPECT_LT(waited, 35000u);
+  EXPECT_EQ("加速模块没有回应，本次连接已取消！", gui::GetText(status));
   ExpectIdle(page);
   EXPECT_TRUE(gui::IsEnabled(gui::FindControl(page, kLineButton)));
   EXPECT_NE(s.RunLog().find("已经连接上加速网络，不能同时连接多个加速服务器\r\n"),
