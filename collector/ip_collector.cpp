@@ -88,7 +88,7 @@ bool IpCollector::LoadGameList() {
   EnsureSite();
   std::string path = m_site.programDir + "cache\\apps.xml";
   // Its outcome does not matter here: a failed download leaves the earlier run's copy.
-  FetchListFile("http://" + m_site.clientHost + "/accel_apps.php", path);
+  FetchListFile("http://" + m_site.clientHost + "/accel_apps.php", path, "data");
   CXmlDoc doc;
   if (!doc.LoadFile(path)) return false;
   return ReadGameList(doc, &m_games);

@@ -128,6 +128,22 @@ TEST_F(Collector, GameListFromTheStandInOrFromTheCachedCopy) {
     ASSERT_EQ(1u, collector.Games().size());
     EXPECT_EQ(12, collector.Games().at("old.exe").app_id);
   }
+  // Answered whole with 200, but no whole list: binary noise, a list cut inside an element.
+  std::string list;
+  ASSERT_TRUE(SetStubMode("/accel_apps.php", "normal"));
+  ASSERT_EQ(200, HttpRequest(80, "GET", "/accel_apps.php", "", &list));
+  for (const std::string& body : {std::string("\x1f\x8b\x08\0<data>\xff\xfe", 12),
+                                  list.substr(0, list.size() / 2)}) {
+    CLoopbackServer server(body);
+    IpCollector collector;
+    collector.SetSite(CollectorSite{dir_ + "\\", server.Url("").substr(7)});
+    ASSERT_TRUE(WriteFileBytes(listPath_, earlier));
+    EXPECT_TRUE(collector.LoadGameList());
+    EXPECT_EQ(1, server.Requests());
+    ASSERT_TRUE(ReadFileBytes(listPath_, &cached));
+    EXPECT_EQ(earlier, cached);
+    EXPECT_EQ(1u, collector.Games().size());
+  }
 }
 
 TEST_F(Collector, ReportGoesToTheStandInAndNotifiesTheWindow) {
