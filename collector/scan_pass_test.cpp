@@ -45,7 +45,7 @@ struct Machine {
 
   ReportPlan Pass(ISharedAddress* shared = nullptr, size_t maxQuery = ~size_t(0)) {
     if (table.empty())
-      for (const auto& g : games) table[g.first] = GameEntry{g.second, g.first, "游戏", {}};
+      for (const auto& g : games) table[g.first] = GameEntry{g.second, g.first, "游戏", {}, {}};
     std::vector<TcpRow> rows;
     for (const Conn& c : conns)
       rows.push_back(TcpRow{c.state, A(c.local), PortField(50000), A(c.remote), PortField(c.port), c.pid});
