@@ -2,11 +2,35 @@
 # The 64-bit setup program of this build under wine64: a silent install into the default
 # folder (Program Files, a path with a blank), the installed client up to its login dialog,
 # a refused install while it runs, an upgrade over the user's data, a silent uninstall.
-# Runs in the Wine environment of scripts/wine-env.sh (prefix, display, wineserver).
-# Usage: installer_test.sh <win64 build dir> <gui_driver.exe>
+# Uses the Wine environment it is given (scripts/wine-env.sh: prefix, display, wineserver);
+# what is missing it sets up like that file: wine64 from the build, the build's prefix
+# (created when it does not exist yet), the Chinese code page, a virtual display.
+# Usage: installer_test.sh <win64 build dir> <gui_driver.exe> [<wine64>]
 set -uo pipefail
 build=$1 driver=$2
-: "${WINEPREFIX:?run with the Wine environment: . scripts/wine-env.sh <build dir>; accel_wine_start}"
+export WINE=${WINE:-${3:-/usr/lib/wine/wine64}}
+export WINESERVER=${WINESERVER:-$(dirname "$WINE")/wineserver64}
+[ -x "$WINESERVER" ] || WINESERVER=$(dirname "$WINE")/wineserver
+export WINEPREFIX=${WINEPREFIX:-$(cd "$build" && pwd)/wineprefix}
+export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
+# No browser engine download prompt in front of the client's banner page.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}
+# The setup program, the shortcuts and the registry texts are GBK: code page 936.
+case "${LC_ALL:-${LANG:-}}" in zh_CN*) ;; *) export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 ;; esac
+xvfb=
+if [ -z "${DISPLAY:-}" ]; then
+  n=99
+  while [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+  Xvfb :$n -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  export DISPLAY=:$n
+  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+fi
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  "$WINE" wineboot -i >/dev/null 2>&1
+  # COM's RPC service never comes up in the session that made the prefix: a new one.
+  "$WINESERVER" -w >/dev/null 2>&1
+fi
 out=$build/installer-test
 dir="$WINEPREFIX/drive_c/Program Files/VelaVPN"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelaVPN'
@@ -27,6 +51,7 @@ check() {  # check WHAT COMMAND...: one line per check, one case of the report
 }
 finish() {  # the report in GoogleTest's form, so that the test command counts the checks
   [ -n "$client" ] && kill "$client" 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
   mkdir -p "$build/test-results"
   echo "<testsuites><testsuite name=\"installer\">$cases</testsuite></testsuites>" \
     >"$build/test-results/installer_test.xml"

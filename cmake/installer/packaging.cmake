@@ -58,6 +58,6 @@ include(CPack)
 if(ACCEL_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET gui_driver)
   add_test(NAME installer_test
            COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/installer_test.sh" "${CMAKE_BINARY_DIR}"
-                   "$<TARGET_FILE:gui_driver>")
+                   "$<TARGET_FILE:gui_driver>" "${CMAKE_CROSSCOMPILING_EMULATOR}")
   set_tests_properties(installer_test PROPERTIES TIMEOUT 600 RUN_SERIAL ON)
 endif()
