@@ -6,6 +6,7 @@
 #include <ole2.h>
 #include <wininet.h>
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -353,7 +354,7 @@ void CSkinHtmlView::SetActiveObject(IOleInPlaceActiveObject* object) {
 
 CSkinHtmlView* CSkinHtmlView::FromWindow(HWND hWnd) {
   char name[sizeof kViewClass + 1];
-  if (!GetClassNameA(hWnd, name, sizeof name) || lstrcmpA(name, kViewClass) != 0) return NULL;
+  if (!GetClassNameA(hWnd, name, sizeof name) || std::strcmp(name, kViewClass) != 0) return NULL;
   return reinterpret_cast<CSkinHtmlView*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
 }
 
