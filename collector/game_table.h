@@ -13,9 +13,16 @@ struct GameEntry {
   int32_t app_id = 0;     // the service's number for the game, sent in reports
   std::string exefile;    // file name with extension, as the process list shows it
   std::string name;       // display name, used in the notification texts
-  // Addresses the service has accepted a report of for this game during this run.
+  // Addresses done with for this game during this run: the service accepted a report of
+  // them, or refused every one of kMaxReportTries reports that carried them.
   std::set<std::string> reported;
+  // Addresses whose reports failed so far, with the number of failed reports.
+  std::map<std::string, uint32_t> failedReports;
 };
+
+// A report that the service keeps refusing (an error page, a moved path) would otherwise
+// be sent again for the rest of the run.
+const uint32_t kMaxReportTries = 3;
 
 // Compared byte by byte: Game.EXE is not game.exe.
 typedef std::map<std::string, GameEntry> GameTable;

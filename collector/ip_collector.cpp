@@ -74,7 +74,11 @@ void IpCollector::RunWorker(HWND notify) {
   LoadGameList();
   CollectorSchedule schedule;
   for (;;) {
-    if (schedule.PassDue()) schedule.PassDone(ScanAndReport());
+    if (schedule.PassDue()) {
+      bool sent = false;
+      ScanAndReport(&sent);
+      schedule.PassDone(sent);
+    }
     if (!m_sleep->Sleep(1000)) return;
     schedule.Tick();
   }
@@ -84,13 +88,14 @@ bool IpCollector::LoadGameList() {
   EnsureSite();
   std::string path = m_site.programDir + "cache\\apps.xml";
   // Its outcome does not matter here: a failed download leaves the earlier run's copy.
-  FetchListFile("http://" + m_site.clientHost + "/accel_apps.php", path);
+  FetchListFile("http://" + m_site.clientHost + "/accel_apps.php", path, "data");
   CXmlDoc doc;
   if (!doc.LoadFile(path)) return false;
   return ReadGameList(doc, &m_games);
 }
 
-uint32_t IpCollector::ScanAndReport() {
+uint32_t IpCollector::ScanAndReport(bool* sent) {
+  if (sent) *sent = false;
   EnsureSite();
   m_processes.clear();
   m_connections.clear();
@@ -102,14 +107,23 @@ uint32_t IpCollector::ScanAndReport() {
   FillProcessTable(records, &m_processes);
 
   CSharedAddressOf shared(this);
-  ReportPlan plan = PlanReport(m_connections, m_processes, m_games, &shared);
+  const std::string base = "http://" + m_site.clientHost + "/report_ip.php?";
+  // A host from service.ini is short; one that leaves no room reports nothing.
+  if (base.size() >= kMaxReportUrl) return 0;
+  ReportPlan plan = PlanReport(m_connections, m_processes, m_games, &shared,
+                               kMaxReportUrl - base.size());
   if (plan.addresses.empty()) return 0;
   for (const std::string& notice : plan.notices) Notify(notice);
-  std::string url = "http://" + m_site.clientHost + "/report_ip.php?" + plan.query;
+  std::string url = base + plan.query;
   Notify(UrlNotice(url));
+  if (sent) *sent = true;
   // Marked only once the service has the report: after a failed request (service down,
-  // an error answer) the same addresses go into the next pass's report.
-  if (!RequestReport(url)) return 0;
+  // an error answer) the same addresses go into the next pass's report, up to
+  // kMaxReportTries reports in all.
+  if (!RequestReport(url)) {
+    MarkFailed(plan);
+    return 0;
+  }
   return MarkReported(plan);
 }
 

@@ -1,5 +1,5 @@
 // IpCollector: the collector's one object. Its worker loads the game list once, then runs
-// a pass at once and every 3 ticks until a pass reports, every 15 ticks after that; each
+// a pass at once and every 3 ticks until a pass sends a report, every 15 ticks after that; each
 // pass reports the new server addresses of the game processes to the service.
 #pragma once
 
@@ -48,8 +48,9 @@ class IpCollector {
   // download) and reads the games from that file. False when no list could be read.
   bool LoadGameList();
   // One pass; the count of addresses the service took in it (0: none found, nothing
-  // asked, or the request failed and they wait for the next pass).
-  uint32_t ScanAndReport();
+  // asked, or the request failed and they wait for a later pass). sent, when given, says
+  // whether a report was requested at all, answered or not.
+  uint32_t ScanAndReport(bool* sent = nullptr);
   // The address published in the mapping "TidewireShare", when one is.
   bool ReadSharedAddress(uint32_t* netOrderAddr);
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -127,6 +128,22 @@ TEST_F(Collector, GameListFromTheStandInOrFromTheCachedCopy) {
     ASSERT_EQ(1u, collector.Games().size());
     EXPECT_EQ(12, collector.Games().at("old.exe").app_id);
   }
+  // Answered whole with 200, but no whole list: binary noise, a list cut inside an element.
+  std::string list;
+  ASSERT_TRUE(SetStubMode("/accel_apps.php", "normal"));
+  ASSERT_EQ(200, HttpRequest(80, "GET", "/accel_apps.php", "", &list));
+  for (const std::string& body : {std::string("\x1f\x8b\x08\0<data>\xff\xfe", 12),
+                                  list.substr(0, list.size() / 2)}) {
+    CLoopbackServer server(body);
+    IpCollector collector;
+    collector.SetSite(CollectorSite{dir_ + "\\", server.Url("").substr(7)});
+    ASSERT_TRUE(WriteFileBytes(listPath_, earlier));
+    EXPECT_TRUE(collector.LoadGameList());
+    EXPECT_EQ(1, server.Requests());
+    ASSERT_TRUE(ReadFileBytes(listPath_, &cached));
+    EXPECT_EQ(earlier, cached);
+    EXPECT_EQ(1u, collector.Games().size());
+  }
 }
 
 TEST_F(Collector, ReportGoesToTheStandInAndNotifiesTheWindow) {
@@ -181,6 +198,58 @@ TEST_F(Collector, FailedReportsAreSentAgainByTheNextPass) {
   EXPECT_EQ(0u, collector_.ScanAndReport());
   // No notify window: a post to a null window would have landed in this thread's queue.
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_COLLECTOR_TEXT, WM_COLLECTOR_TEXT, PM_REMOVE));
+}
+
+TEST_F(Collector, RefusedReportsSlowDownAndStopAfterThreeTries) {
+  ASSERT_TRUE(collector_.LoadGameList());
+  ASSERT_TRUE(SetStubMode("/report_ip.php", "500"));
+  std::vector<uint32_t> passTicks;
+  CountingSleep sleep(60);
+  snapshots_.rows = {Row(40, "10.5.5.1")};
+  snapshots_.beforeEachPass = [&] {
+    passTicks.push_back(sleep.ticks);
+    if (sleep.ticks == 45) snapshots_.rows.push_back(Row(40, "10.5.5.2"));
+  };
+  collector_.SetSeams(&snapshots_, &sleep);
+  size_t before = Recorded("/report_ip.php").size();
+  collector_.RunWorker(nullptr);
+  EXPECT_EQ((std::vector<uint32_t>{0, 15, 30, 45, 60}), passTicks);
+  std::vector<std::string> reports = Recorded("/report_ip.php");
+  ASSERT_LE(before, reports.size());
+  reports.erase(reports.begin(), reports.begin() + before);
+  const std::string first = "appid=1&ip=10.5.5.1;&appid=4&ip=& 500";
+  const std::string second = "appid=1&ip=10.5.5.2;&appid=4&ip=& 500";
+  EXPECT_EQ((std::vector<std::string>{first, first, first, second, second}), reports);
+}
+
+TEST_F(Collector, ManyNewAddressesGoOutInReportsOfAtMost2000Bytes) {
+  ASSERT_TRUE(collector_.LoadGameList());
+  std::vector<std::string> addresses;
+  for (int i = 0; i < 500; ++i) {
+    char text[16];
+    std::snprintf(text, sizeof text, "100.200.%d.%d", 100 + i / 100, 100 + i % 100);
+    addresses.push_back(text);
+    snapshots_.rows.push_back(Row(40, text));
+  }
+  size_t before = Recorded("/report_ip.php").size();
+  uint32_t taken = 0;
+  for (int pass = 0; pass < 10; ++pass) taken += collector_.ScanAndReport();
+  EXPECT_EQ(500u, taken);
+  std::vector<std::string> reports = Recorded("/report_ip.php");
+  ASSERT_LT(before, reports.size());
+  std::vector<std::string> sent;
+  for (size_t i = before; i < reports.size(); ++i) {
+    const std::string& r = reports[i];
+    SCOPED_TRACE(r);
+    ASSERT_EQ(" 200", r.substr(r.size() - 4));
+    std::string query = r.substr(0, r.size() - 4);
+    EXPECT_GE(2000u, std::string("http://127.0.0.1/report_ip.php?").size() + query.size());
+    ASSERT_EQ(0u, query.find("appid=1&ip="));
+    for (size_t at = 11, end; (end = query.find(';', at)) != std::string::npos; at = end + 1)
+      sent.push_back(query.substr(at, end - at));
+  }
+  EXPECT_LE(5u, reports.size() - before);
+  EXPECT_EQ(addresses, sent);  // each once, in the order they were found
 }
 
 TEST_F(Collector, SharedAddressFromTheNamedMapping) {

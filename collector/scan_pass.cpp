@@ -54,17 +54,21 @@ void FillProcessTable(const std::vector<ProcessRecord>& records, ProcessTable* t
 }
 
 ReportPlan PlanReport(const ConnectionTable& connections, const ProcessTable& processes,
-                      GameTable& games, ISharedAddress* shared) {
+                      GameTable& games, ISharedAddress* shared, size_t maxQuery) {
   ReportPlan plan;
   // Addresses already in this report, per game: the marks in the game come only after the
-  // service has taken the report.
+  // service has answered the report.
   std::map<const GameEntry*, std::set<std::string>> inReport;
+  bool full = false;
   for (const auto& process : processes) {
     auto game = games.find(process.second.exeFile);
     if (game == games.end()) continue;
     GameEntry& entry = game->second;
     char head[32];
-    std::snprintf(head, sizeof head, "appid=%d&ip=", static_cast<int>(entry.app_id));
+    int headLen = std::snprintf(head, sizeof head, "appid=%d&ip=", static_cast<int>(entry.app_id));
+    // Room for the head and the block's closing '&'; once one thing did not fit, the rest
+    // waits too, so that a later pass takes them in the order they were found.
+    if (plan.query.size() + static_cast<size_t>(headLen) + 1 > maxQuery) break;
     plan.query += head;
     auto conns = connections.find(process.first);
     if (conns != connections.end()) {
@@ -74,6 +78,10 @@ ReportPlan PlanReport(const ConnectionTable& connections, const ProcessTable& pr
         if (shared && shared->Read(&sharedAddr) && conn.localAddr != sharedAddr) continue;
         std::string remote = DottedQuad(conn.remoteAddr);
         if (entry.reported.count(remote) || pending.count(remote)) continue;
+        if (plan.query.size() + remote.size() + 2 > maxQuery) {
+          full = true;
+          break;
+        }
         plan.query += remote;
         plan.query += ';';
         plan.notices.push_back(DetectedNotice(entry.name, remote));
@@ -82,13 +90,34 @@ ReportPlan PlanReport(const ConnectionTable& connections, const ProcessTable& pr
       }
     }
     plan.query += '&';
+    if (full) break;
   }
   return plan;
 }
 
 uint32_t MarkReported(const ReportPlan& plan) {
-  for (const auto& found : plan.addresses) found.first->reported.insert(found.second);
+  for (const auto& found : plan.addresses) {
+    found.first->reported.insert(found.second);
+    found.first->failedReports.erase(found.second);
+  }
   return static_cast<uint32_t>(plan.addresses.size());
+}
+
+uint32_t MarkFailed(const ReportPlan& plan) {
+  uint32_t givenUp = 0;
+  for (const auto& found : plan.addresses) {
+    GameEntry& game = *found.first;
+    auto tries = game.failedReports.find(found.second);
+    uint32_t failed = tries == game.failedReports.end() ? 1 : tries->second + 1;
+    if (failed < kMaxReportTries) {
+      game.failedReports[found.second] = failed;
+      continue;
+    }
+    if (tries != game.failedReports.end()) game.failedReports.erase(tries);
+    game.reported.insert(found.second);
+    ++givenUp;
+  }
+  return givenUp;
 }
 
 std::string DetectedNotice(const std::string& gameName, const std::string& address) {

@@ -73,15 +73,22 @@ struct ReportPlan {
   std::vector<std::string> notices;
 };
 
+// No report URL is longer than this: servers and proxies refuse longer request lines.
+const size_t kMaxReportUrl = 2000;
+
 // Builds the report of a pass: a block for every process, in ascending process id, whose
-// executable is a game, holding the remote addresses of its connections that the game has
-// not had accepted before. Marks nothing: the caller does that once the service took it.
-// shared may be null (no shared address).
+// executable is a game, holding the remote addresses of its connections that the game is
+// not done with. Marks nothing: the caller does that once the request has an answer.
+// The query stays within maxQuery bytes: the addresses (and blocks) that do not fit are
+// left for a later pass. shared may be null (no shared address).
 ReportPlan PlanReport(const ConnectionTable& connections, const ProcessTable& processes,
-                      GameTable& games, ISharedAddress* shared);
+                      GameTable& games, ISharedAddress* shared, size_t maxQuery = ~size_t(0));
 
 // Records the plan's addresses as reported for their games; the count of them.
 uint32_t MarkReported(const ReportPlan& plan);
+// Counts a failed report for each of the plan's addresses; an address reaches
+// kMaxReportTries and is done with for the run. The count of addresses given up.
+uint32_t MarkFailed(const ReportPlan& plan);
 
 // The notification texts.
 std::string DetectedNotice(const std::string& gameName, const std::string& address);
@@ -95,13 +102,14 @@ const size_t kNoticeBufferSize = 300;
 // The length written, without the terminator.
 size_t CopyNotice(const std::string& text, char* buf, size_t size);
 
-// The worker's timing: a pass at tick 0, then every 3 ticks until a pass reports, every 15
-// ticks after that for the rest of the run.
+// The worker's timing: a pass at tick 0, then every 3 ticks until a pass sends a report,
+// every 15 ticks after that for the rest of the run. A report the service refused counts
+// as sent: the quick period is for finding servers, not for hammering a failing service.
 class CollectorSchedule {
  public:
   bool PassDue() const { return m_tick % m_period == 0; }
-  void PassDone(uint32_t reported) {
-    if (reported > 0) m_period = 15;
+  void PassDone(bool reportSent) {
+    if (reportSent) m_period = 15;
   }
   void Tick() { ++m_tick; }
   uint32_t TickCount() const { return m_tick; }

@@ -43,9 +43,9 @@ struct Machine {
   std::vector<Conn> conns;
   GameTable table{};
 
-  ReportPlan Pass(ISharedAddress* shared = nullptr) {
+  ReportPlan Pass(ISharedAddress* shared = nullptr, size_t maxQuery = ~size_t(0)) {
     if (table.empty())
-      for (const auto& g : games) table[g.first] = GameEntry{g.second, g.first, "游戏", {}};
+      for (const auto& g : games) table[g.first] = GameEntry{g.second, g.first, "游戏", {}, {}};
     std::vector<TcpRow> rows;
     for (const Conn& c : conns)
       rows.push_back(TcpRow{c.state, A(c.local), PortField(50000), A(c.remote), PortField(c.port), c.pid});
@@ -55,7 +55,7 @@ struct Machine {
     ProcessTable processTable;
     FillConnectionTable(rows.data(), rows.size(), &connections);
     FillProcessTable(records, &processTable);
-    return PlanReport(connections, processTable, table, shared);
+    return PlanReport(connections, processTable, table, shared, maxQuery);
   }
 };
 
@@ -139,6 +139,19 @@ TEST(ReportPlan, AddressesCountOnlyOnceTheServiceTookThem) {
   EXPECT_EQ("appid=7&ip=10.1.2.5;&", next.query);
   ASSERT_EQ(1u, next.notices.size());
   EXPECT_EQ(std::string("监测到游戏：龙城传说 的IP：10.1.2.5\r\n"), next.notices[0]);
+
+  // Refused three times: done with for the run, like a taken one.
+  for (uint32_t i = 1; i <= kMaxReportTries; ++i) EXPECT_EQ(i == 3 ? 1u : 0u, MarkFailed(m.Pass()));
+  EXPECT_TRUE(m.Pass().addresses.empty());
+  EXPECT_TRUE(m.table["game.exe"].failedReports.empty());
+
+  // What does not fit the query waits, in order, for the next pass; 29 bytes hold one.
+  m.conns = {{100, "10.1.3.1"}, {100, "10.1.3.2"}};
+  m.processes.push_back({101, "game.exe"});
+  EXPECT_EQ("appid=7&ip=10.1.3.1;&", m.Pass(nullptr, 29).query);
+  EXPECT_EQ(1u, MarkReported(m.Pass(nullptr, 29)));
+  EXPECT_EQ("appid=7&ip=10.1.3.2;&appid=7&ip=&", m.Pass(nullptr, 33).query);
+  EXPECT_EQ("appid=7&ip=10.1.3.2;&", m.Pass(nullptr, 32).query);
 }
 
 TEST(ReportPlan, AtMostTwoHundredProcessRecords) {

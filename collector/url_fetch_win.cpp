@@ -4,6 +4,7 @@
 #include <urlmon.h>
 
 #include "common/download_watch_win.h"
+#include "common/xml_doc.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ bool FileSize(const std::string& path, unsigned long long* size) {
 
 }  // namespace
 
-bool FetchListFile(const std::string& url, const std::string& target) {
+bool FetchListFile(const std::string& url, const std::string& target, const char* root) {
   std::string temp = target + ".tmp";
   DeleteFileA(temp.c_str());
   CDownloadWatch watch(kGameListMaxBytes);
@@ -25,6 +26,10 @@ bool FetchListFile(const std::string& url, const std::string& target) {
   unsigned long long size = 0;
   bool complete = SUCCEEDED(hr) && watch.Answered2xx() && FileSize(temp, &size) && size > 0 &&
                   (watch.m_announced == 0 || watch.m_received == watch.m_announced);
+  if (complete) {
+    CXmlDoc doc;
+    complete = doc.LoadFile(temp) && doc.FindNext(root);
+  }
   if (!complete ||
       !MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     DeleteFileA(temp.c_str());

@@ -56,16 +56,29 @@ std::string FormatLogPrefix(const LogTime& t) {
   return buf;
 }
 
-std::string QuoteCommandArg(const std::string& arg) {
+namespace {
+
+bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFE); }
+
+}  // namespace
+
+bool IsWholeGbk(const std::string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!IsLeadByte(static_cast<unsigned char>(text[i]))) continue;
+    if (i + 1 >= text.size() || !IsTrailByte(static_cast<unsigned char>(text[i + 1]))) return false;
+    ++i;
+  }
+  return true;
+}
+
+bool QuoteCommandArg(const std::string& arg, std::string* quoted) {
+  if (!IsWholeGbk(arg)) return false;
   std::string out = "\"";
   size_t backslashes = 0;
   for (size_t i = 0; i < arg.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(arg[i]);
-    // A lead byte forms a character only with a real trail byte; after anything else
-    // (a quote above all) the lead byte stands alone and the next byte is read for itself.
-    unsigned char next = i + 1 < arg.size() ? static_cast<unsigned char>(arg[i + 1]) : 0;
-    bool trail = (next >= 0x40 && next <= 0x7E) || (next >= 0x80 && next <= 0xFE);
-    if (c >= 0x81 && c <= 0xFE && trail) {
+    if (IsLeadByte(c)) {
       out.append(backslashes, '\\');
       backslashes = 0;
       out += arg[i];
@@ -87,5 +100,6 @@ std::string QuoteCommandArg(const std::string& arg) {
   // Backslashes before the closing quote must be doubled, or they would escape it.
   out.append(backslashes * 2, '\\');
   out += '"';
-  return out;
+  quoted->swap(out);
+  return true;
 }

@@ -34,9 +34,15 @@ struct LogTime {
 // "[2026/12/07 09:05:03.007] ": the run log's record prefix.
 std::string FormatLogPrefix(const LogTime& t);
 
+// True when every GBK lead byte (0x81-0xFE) of text has a trail byte (0x40-0x7E,
+// 0x80-0xFE) after it.
+bool IsWholeGbk(const std::string& text);
+
 // One argument quoted so that the Windows command-line splitting rules give it back
 // unchanged: surrounded by double quotes, embedded quotes escaped, backslashes doubled
 // where they come before a quote. GBK double-byte characters are kept whole, so a trail
-// byte 0x5C is never taken for a backslash; only 0x40-0x7E and 0x80-0xFE count as trail
-// bytes, so a quote after a lead byte is still escaped.
-std::string QuoteCommandArg(const std::string& arg);
+// byte 0x5C is never taken for a backslash. False (and *quoted untouched) when arg is not
+// whole GBK: a program that reads its command line in code page 936 takes the byte after
+// any lead byte as its trail, an escaping backslash included, so no quoting can hold such
+// an argument together.
+bool QuoteCommandArg(const std::string& arg, std::string* quoted);

@@ -36,8 +36,9 @@ TEST(LogPrefix, PadsEveryFieldButTheYear) {
   EXPECT_EQ(FormatLogPrefix({999, 12, 31, 23, 59, 59, 999}), "[999/12/31 23:59:59.999] ");
 }
 
-// Splits a command line the way the C runtime and CommandLineToArgvW do for arguments
-// after the program name, so that quoting is checked against the reader, not restated.
+// Splits a command line the way the C runtime of a program that reads it in code page 936
+// does for arguments after the program name, so that quoting is checked against the
+// reader, not restated: a lead byte takes the next byte as its trail, whatever it is.
 std::vector<std::string> SplitLikeWindows(const std::string& s) {
   std::vector<std::string> args;
   size_t i = 0;
@@ -47,6 +48,12 @@ std::vector<std::string> SplitLikeWindows(const std::string& s) {
     std::string a;
     bool quoted = false;
     while (i < s.size() && (quoted || (s[i] != ' ' && s[i] != '\t'))) {
+      unsigned char lead = static_cast<unsigned char>(s[i]);
+      if (lead >= 0x81 && lead <= 0xFE && i + 1 < s.size()) {
+        a += s.substr(i, 2);
+        i += 2;
+        continue;
+      }
       size_t bs = 0;
       while (i < s.size() && s[i] == '\\') ++bs, ++i;
       if (i < s.size() && s[i] == '"') {
@@ -70,13 +77,20 @@ std::vector<std::string> SplitLikeWindows(const std::string& s) {
   return args;
 }
 
+std::string Quoted(const std::string& arg) {
+  std::string q = "<refused>";
+  QuoteCommandArg(arg, &q);
+  return q;
+}
+
 TEST(QuoteCommandArg, EveryArgumentComesBackUnchanged) {
+  // GBK characters whose trail byte is a backslash (0x955C), a bar, '@', 0x80 and 0xFE.
   const std::vector<std::string> cases = {
       "", "plain", "with blank", "quo\"te", "\"", "back\\slash", "trail\\", "trail\\\\",
-      "\\\"", "a b\" c \\\" d\\", "\t", "pa ss\"wd"};
+      "\\\"", "a b\" c \\\" d\\", "\t", "pa ss\"wd", "\x95\x5c\"", "\x95\x5c", "\xC4\xE3\\",
+      "\x81\x7C \x81\x40\\\"\x81\x80\xFE\xFE"};
   for (const std::string& c : cases) {
-    std::string line = QuoteCommandArg("first") + " " + QuoteCommandArg(c) + " " +
-                       QuoteCommandArg("last");
+    std::string line = Quoted("first") + " " + Quoted(c) + " " + Quoted("last");
     std::vector<std::string> back = SplitLikeWindows(line);
     ASSERT_EQ(back.size(), 3u) << line;
     EXPECT_EQ(back[1], c) << line;
@@ -86,14 +100,23 @@ TEST(QuoteCommandArg, EveryArgumentComesBackUnchanged) {
 TEST(QuoteCommandArg, GbkTrailByteBackslashIsNotDoubled) {
   // 0x955C is one GBK character whose second byte is the backslash code.
   const std::string gbk = "\x95\x5c";
-  EXPECT_EQ(QuoteCommandArg(gbk), "\"\x95\x5c\"");
-  EXPECT_EQ(QuoteCommandArg("\xC4\xE3\\"), "\"\xC4\xE3\\\\\"");
+  EXPECT_EQ(Quoted(gbk), "\"\x95\x5c\"");
+  EXPECT_EQ(Quoted("\xC4\xE3\\"), "\"\xC4\xE3\\\\\"");
 }
 
-TEST(QuoteCommandArg, QuoteAfterALoneLeadByteIsStillEscaped) {
-  // 0x81 0x22 is no GBK character: the quote must not pass as its trail byte.
-  EXPECT_EQ(QuoteCommandArg("\x81\""), "\"\x81\\\"\"");
-  EXPECT_EQ(QuoteCommandArg("\x81\"\x81\x40"), "\"\x81\\\"\x81\x40\"");
+TEST(QuoteCommandArg, ArgumentWithALoneLeadByteIsRefused) {
+  // Escaped as \", the quote after 0x81 would still end the argument for the reader: the
+  // lead byte swallows the backslash. No quoting holds such a value, so none is made.
+  const std::string lone[] = {"\x81\"", "\x81\"\x81\x40", "pass\x81", "\x81 x", "\xFE\x7F",
+                              "ab\xC4\x3F", std::string("\x81\0", 2)};
+  for (const std::string& arg : lone) {
+    std::string quoted = "kept";
+    EXPECT_FALSE(IsWholeGbk(arg)) << arg;
+    EXPECT_FALSE(QuoteCommandArg(arg, &quoted)) << arg;
+    EXPECT_EQ("kept", quoted);
+  }
+  // What the old escaping made of one: the reader splits it into further arguments.
+  EXPECT_EQ(SplitLikeWindows("\"\x81\\\" /x\"").size(), 2u);
 }
 
 }  // namespace

@@ -32,10 +32,17 @@ DWORD Dial(const char* serverHost, const char* userName, const char* password, H
   std::string phonebook = PhonebookPath(0);
   // User name and password are the account's: quoted, so a blank or a quote in them
   // cannot split or alter the command's arguments.
-  std::string command = "\"" + SystemDirectory() + "\\rasdial.exe\" " + kEntryName + " " +
-                        QuoteCommandArg(userName) + " " + QuoteCommandArg(password) +
-                        " /phone:" + QuoteCommandArg(serverHost) +
-                        " /phonebook:" + QuoteCommandArg(phonebook);
+  std::string user, pass, host, book;
+  if (!QuoteCommandArg(userName, &user) || !QuoteCommandArg(password, &pass) ||
+      !QuoteCommandArg(serverHost, &host) || !QuoteCommandArg(phonebook, &book)) {
+    // rasdial would split such a value into further arguments of its own.
+    WriteLog("拨号参数含有不完整的汉字编码，拨号命令未执行！\r\n");
+    if (CWorker* worker = g_pRunningWorker)
+      worker->PostThreadMessage(WM_CORE_ERROR, ERROR_INVALID_PARAMETER, 0);
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::string command = "\"" + SystemDirectory() + "\\rasdial.exe\" " + kEntryName + " " + user +
+                        " " + pass + " /phone:" + host + " /phonebook:" + book;
   CommandRunner().Run(command.c_str(), SW_HIDE);
   return 0;
 }

@@ -630,6 +630,23 @@ TEST_F(TunnelW7Test, DialStartsTheSystemCommandWithEveryArgumentQuoted) {
   EXPECT_EQ(events_, std::vector<Ev>{Msg(WM_TUNNEL_DIALING)});
 }
 
+TEST_F(TunnelW7Test, DialWithALoneLeadByteRunsNoCommandAndFails) {
+  InitWithWindow();
+  // 0x81 before a quote: rasdial would take the escaping backslash as its trail byte.
+  Start("vpn7.example", "bob", "pa\x81\" /x");
+  EXPECT_EQ(WaitEvents(3), (std::vector<Ev>{Msg(WM_TUNNEL_DIALING), Msg(WM_TUNNEL_ERROR, 87),
+                                            WithText(WM_TUNNEL_ERROR, 87, "fake error 87")}));
+  EXPECT_EQ(runner_.Commands().size(), 4u);  // the dial services only
+  EXPECT_EQ(CountLog("拨号参数含有不完整的汉字编码，拨号命令未执行！\r\n"), 1u);
+  Ticks(20);  // idle: no tick counts towards 800
+  Pump(300);
+  EXPECT_EQ(events_.size(), 3u);
+  Start("vpn7.example", "bob", "\xC4\xE3\x95\x5c");  // whole GBK dials
+  WaitEvents(4);
+  ASSERT_EQ(runner_.Commands().size(), 5u);
+  EXPECT_EQ(SplitCommandLine(runner_.Commands()[4]).at(3), Wide("\xC4\xE3\x95\x5c"));
+}
+
 TEST_F(TunnelW7Test, PollThatFindsTheEntryConnectsAndLogsTheAddressEveryTick) {
   InitWithWindow();
   Start();

@@ -17,7 +17,8 @@ const unsigned long kListDownloadDeadlineMs = 10000;
 
 // URLDownloadToFileA into a temporary file beside target, then the temporary file replaces
 // target. True when target now holds the complete answer (status 2xx, every announced
-// byte, not empty, a document with the root element root) within the deadline.
+// byte, not empty, a document that loads without any error and has the root element root)
+// within the deadline.
 bool DownloadListFile(const std::string& url, const std::string& target, const char* root);
 
 // The refresh at start: "servers.xml" and "groups.xml" are fetched, each a document with

@@ -113,6 +113,36 @@ TEST_F(ListDownload, PageThatIsNotAListKeepsTheEarlierCopy) {
   ExpectEarlierCopyKept();
 }
 
+TEST_F(ListDownload, ListDamagedBeforeItArrivedKeepsTheEarlierCopy) {
+  // Whole answers with matching lengths: only the document shows the damage.
+  std::string groups = "<Data>";
+  while (groups.size() < 6u * 1024 * 1024) groups += "<Group name=\"g\"><Server id=\"1\" name=\"s\">";
+  const struct {
+    const char* what;
+    std::string body;
+    const char* root;
+  } damaged[] = {
+      {"servers.xml cut after 150 bytes", Served("/servers2.0.php").substr(0, 150), "Data"},
+      {"groups.xml of never-closed elements", groups, "Data"},
+      {"route list with a mismatched end tag", "<data><remote><entry net=\"1.2.3.0\"></remote></data>", "data"},
+      {"binary noise", std::string("\x89PNG\r\n\x1a\n<Data>\0\xff", 16), "Data"},
+  };
+  for (const auto& d : damaged) {
+    SCOPED_TRACE(d.what);
+    ASSERT_TRUE(WriteFileBytes(target_, kEarlier));
+    CLoopbackServer server(d.body);
+    EXPECT_FALSE(DownloadListFile(server.Url("/list"), target_, d.root));
+    EXPECT_EQ(1, server.Requests());
+    ExpectEarlierCopyKept();
+  }
+  // The same server with a whole list: it replaces the copy.
+  CLoopbackServer server(Served("/servers2.0.php"));
+  ASSERT_TRUE(DownloadListFile(server.Url("/list"), target_, "Data"));
+  std::string got;
+  ASSERT_TRUE(ReadFileBytes(target_, &got));
+  EXPECT_EQ(Served("/servers2.0.php"), got);
+}
+
 TEST_F(ListDownload, FailureWithoutEarlierCopyLeavesNoFile) {
   ASSERT_TRUE(SetStubMode("/server_group.php", "500"));
   EXPECT_FALSE(DownloadListFile("http://127.0.0.1:8080/server_group.php", target_, "Data"));

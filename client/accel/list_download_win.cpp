@@ -58,12 +58,13 @@ std::string TempPathFor(const std::string& target) {
                 static_cast<long>(InterlockedIncrement(&serial)));
 }
 
-// A list is a document with this root element; an error page of a captive network or a
-// maintenance page answered with 200 is not.
-bool HasRootElement(const std::string& path, const char* root) {
+// A list is a whole document with this root element. An error page of a captive network
+// or a maintenance page answered with 200 is not; nor is a list cut inside an element (a
+// proxy that truncates, a service that fails half-way with a length header that matched):
+// the reader keeps such a root as far as it got, and it would lose the cached copy's lines.
+bool IsWholeList(const std::string& path, const char* root) {
   CXmlDoc doc;
-  doc.LoadFile(path);
-  return doc.FindNext(root);
+  return doc.LoadFile(path) && doc.FindNext(root);
 }
 
 bool FileSize(const std::string& path, unsigned long long* size) {
@@ -103,7 +104,7 @@ bool DownloadListFile(const std::string& url, const std::string& target, const c
                   job->status < 300 && FileSize(temp, &size) && size > 0 &&
                   (job->announced == 0 || job->received == job->announced);
   ReleaseJob(job);
-  if (!complete || !HasRootElement(temp, root)) {
+  if (!complete || !IsWholeList(temp, root)) {
     DeleteFileA(temp.c_str());
     return false;
   }

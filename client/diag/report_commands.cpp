@@ -22,10 +22,17 @@ std::vector<ReportCommand> BuildReportCommands(const ReportInputs& in) {
   commands.push_back(Fitting("ping " + in.reachHost));
   commands.push_back(Fitting("ping " + in.loginHost));
   std::string phonebook = in.programDir + "\\Cache\\velanet_0.pbk";
-  commands.push_back(Fitting("rasdial.exe VelaVPN " + QuoteCommandArg(in.user) + " " +
-                             QuoteCommandArg(in.loginCode) +
-                             " /phone:" + QuoteCommandArg(in.lineHost) +
-                             " /PHONEBOOK:" + QuoteCommandArg(phonebook)));
+  std::string user, code, host, book;
+  if (QuoteCommandArg(in.user, &user) && QuoteCommandArg(in.loginCode, &code) &&
+      QuoteCommandArg(in.lineHost, &host) && QuoteCommandArg(phonebook, &book)) {
+    commands.push_back(Fitting("rasdial.exe VelaVPN " + user + " " + code + " /phone:" + host +
+                               " /PHONEBOOK:" + book));
+  } else {
+    ReportCommand refused;
+    refused.fits = true;
+    refused.wholeGbk = false;
+    commands.push_back(refused);
+  }
   return commands;
 }
 

@@ -23,7 +23,7 @@ TEST(ReportCommands, SixInOrderWithTheDialTestsArgumentsQuotedWhole) {
             "/PHONEBOOK:\"C:\\Program Files\\Vela\\Cache\\velanet_0.pbk\"");
 }
 
-TEST(ReportCommands, LinesBeyond511BytesAreSkippedNotCut) {
+TEST(ReportCommands, LinesBeyond511BytesOrWithALoneLeadByteAreNotRun) {
   size_t fixed = BuildReportCommands(Inputs("")).at(5).line.size();
   std::string dir(kReportCommandBuffer - 1 - fixed, 'd');
   EXPECT_EQ(BuildReportCommands(Inputs(dir)).at(5).line.size(), 511u);
@@ -31,6 +31,16 @@ TEST(ReportCommands, LinesBeyond511BytesAreSkippedNotCut) {
   EXPECT_FALSE(c[5].fits);
   EXPECT_EQ(c[5].line, "");
   EXPECT_TRUE(c[4].fits);
+
+  // A lone GBK lead byte in any argument: the dial test is not run, whatever fits.
+  ReportInputs lone = Inputs("C:\\Vela");
+  lone.loginCode = "x\x81\"";
+  std::vector<ReportCommand> refused = BuildReportCommands(lone);
+  ASSERT_EQ(refused.size(), 6u);
+  EXPECT_FALSE(refused[5].wholeGbk);
+  EXPECT_EQ(refused[5].line, "");
+  EXPECT_TRUE(refused[4].wholeGbk);
+  EXPECT_EQ(refused[4].line, "ping 127.0.0.1");
 
   EXPECT_EQ(ViewReportCommand("C:\\Program Files\\Vela\\Cache\\REPORT.TXT"),
             "notepad \"C:\\Program Files\\Vela\\Cache\\REPORT.TXT\"");

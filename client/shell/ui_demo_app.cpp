@@ -11,6 +11,7 @@
 #include "client/shell/resource.h"
 #include "client/ui/dialog_base.h"
 #include "client/ui/message_box.h"
+#include "client/web/skin_html_view.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ int CUiDemoApp::Run() {
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
     HWND page = m_pMainWnd ? m_pMainWnd->ActivePage() : nullptr;
-    if (page && IsDialogMessageA(page, &msg)) continue;
+    if (PreTranslateDialogMessage(page, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }

@@ -44,6 +44,28 @@ bool FileExists(const std::string& path);
 // client host at 127.0.0.2, where nothing listens, so the lists stay as cached.
 std::string MakeOfflineProgramDir(const char* tag);
 
+// Answers the requests of one loopback port of its own, each with status 200 and body
+// under a Content-Length that matches it: a list damaged before it reached the client (cut
+// by a proxy, broken off by the service) in a way the stand-in's faults cannot show.
+class CLoopbackServer {
+ public:
+  explicit CLoopbackServer(const std::string& body);
+  ~CLoopbackServer();
+  CLoopbackServer(const CLoopbackServer&) = delete;
+  CLoopbackServer& operator=(const CLoopbackServer&) = delete;
+  // "http://127.0.0.1:<port>" + path.
+  std::string Url(const std::string& path) const;
+  LONG Requests() const { return m_requests; }
+
+ private:
+  static DWORD WINAPI Serve(LPVOID self);
+  std::string m_body;
+  UINT_PTR m_listener;
+  int m_port = 0;
+  HANDLE m_thread = nullptr;
+  volatile LONG m_requests = 0;
+};
+
 // A message-only window that hands every message to its handler (true: handled).
 class CRecordingWindow {
  public:

@@ -57,6 +57,60 @@ bool SetStubMode(const std::string& path, const std::string& mode) {
   return status == 200;
 }
 
+CLoopbackServer::CLoopbackServer(const std::string& body) : m_body(body) {
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = inet_addr("127.0.0.1");
+  int len = sizeof addr;
+  bind(s, reinterpret_cast<sockaddr*>(&addr), len);
+  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+  listen(s, 4);
+  m_listener = s;
+  m_port = ntohs(addr.sin_port);
+  m_thread = CreateThread(nullptr, 0, &Serve, this, 0, nullptr);
+}
+
+CLoopbackServer::~CLoopbackServer() {
+  closesocket(static_cast<SOCKET>(m_listener));  // ends the thread's accept
+  WaitForSingleObject(m_thread, 5000);
+  CloseHandle(m_thread);
+  WSACleanup();
+}
+
+std::string CLoopbackServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+DWORD WINAPI CLoopbackServer::Serve(LPVOID param) {
+  CLoopbackServer* self = static_cast<CLoopbackServer*>(param);
+  for (;;) {
+    SOCKET c = accept(static_cast<SOCKET>(self->m_listener), nullptr, nullptr);
+    if (c == INVALID_SOCKET) return 0;
+    std::string request;
+    char buf[4096];
+    int n;
+    while (request.find("\r\n\r\n") == std::string::npos &&
+           (n = recv(c, buf, sizeof buf, 0)) > 0)
+      request.append(buf, static_cast<size_t>(n));
+    InterlockedIncrement(&self->m_requests);
+    std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n"
+                         "Content-Length: " + std::to_string(self->m_body.size()) + "\r\n\r\n" +
+                         self->m_body;
+    for (size_t at = 0; at < answer.size();) {
+      n = send(c, answer.data() + at, static_cast<int>(answer.size() - at), 0);
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
+    shutdown(c, SD_SEND);
+    while (recv(c, buf, sizeof buf, 0) > 0) {
+    }
+    closesocket(c);
+  }
+}
+
 namespace {
 
 // A JSON string starting at its opening quote, back to bytes.

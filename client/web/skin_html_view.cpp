@@ -6,6 +6,7 @@
 #include <ole2.h>
 #include <wininet.h>
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -122,7 +123,9 @@ class CSkinHtmlSite final : public IOleClientSite,
     return INPLACE_E_NOTOOLSPACE;
   }
   HRESULT STDMETHODCALLTYPE SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override {
+  HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) override {
+    if (CSkinHtmlView* view = m_hWnd ? CSkinHtmlView::FromWindow(m_hWnd) : NULL)
+      view->SetActiveObject(object);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override {
@@ -188,7 +191,12 @@ class CSkinHtmlSite final : public IOleClientSite,
 };
 
 CSkinHtmlView::CSkinHtmlView()
-    : m_hWnd(NULL), m_site(NULL), m_oleObject(NULL), m_inPlace(NULL), m_browser(NULL) {}
+    : m_hWnd(NULL),
+      m_site(NULL),
+      m_oleObject(NULL),
+      m_inPlace(NULL),
+      m_browser(NULL),
+      m_activeObject(NULL) {}
 
 CSkinHtmlView::~CSkinHtmlView() {
   if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
@@ -288,6 +296,7 @@ void CSkinHtmlView::CreateBrowser() {
 }
 
 void CSkinHtmlView::DestroyBrowser() {
+  SetActiveObject(NULL);
   if (m_browser) {
     m_browser->Stop();
     m_browser->Release();
@@ -335,6 +344,44 @@ void CSkinHtmlView::OpenUrl(const std::string& url) {
   m_browser->Navigate(target, &flags, &frame, &postData, &headers);
   VariantClear(&headers);
   SysFreeString(target);
+}
+
+void CSkinHtmlView::SetActiveObject(IOleInPlaceActiveObject* object) {
+  if (object) object->AddRef();
+  if (m_activeObject) m_activeObject->Release();
+  m_activeObject = object;
+}
+
+CSkinHtmlView* CSkinHtmlView::FromWindow(HWND hWnd) {
+  char name[sizeof kViewClass + 1];
+  if (!GetClassNameA(hWnd, name, sizeof name) || std::strcmp(name, kViewClass) != 0) return NULL;
+  return reinterpret_cast<CSkinHtmlView*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+}
+
+bool CSkinHtmlView::TranslateViewKey(MSG* msg) {
+  if (!msg || msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST) return false;
+  // The browser's own windows lie inside the view's: the nearest view up the chain owns them.
+  CSkinHtmlView* view = NULL;
+  for (HWND hWnd = msg->hwnd; hWnd && !view; hWnd = GetAncestor(hWnd, GA_PARENT))
+    view = FromWindow(hWnd);
+  if (!view) return false;
+  IOleInPlaceActiveObject* object = view->m_activeObject;
+  if (object) {
+    object->AddRef();
+  } else if (!view->m_oleObject ||
+             FAILED(view->m_oleObject->QueryInterface(IID_IOleInPlaceActiveObject,
+                                                      reinterpret_cast<void**>(&object)))) {
+    return false;
+  }
+  // Held across the call: the page may take the view down while it handles the key.
+  bool taken = object->TranslateAccelerator(msg) == S_OK;
+  object->Release();
+  return taken;
+}
+
+bool PreTranslateDialogMessage(HWND dialog, MSG* msg) {
+  if (CSkinHtmlView::TranslateViewKey(msg)) return true;
+  return dialog && IsDialogMessageA(dialog, msg);
 }
 
 BOOL CSkinHtmlView::ShowWindow(int nCmdShow) {

@@ -14,6 +14,7 @@
 
 struct IOleObject;
 struct IOleInPlaceObject;
+struct IOleInPlaceActiveObject;
 struct IWebBrowser2;
 class CSkinHtmlSite;
 
@@ -45,6 +46,15 @@ class CSkinHtmlView {
   // True while the browser control lives in the window (it may not exist on every system).
   bool HasBrowser() const { return m_browser != NULL; }
 
+  // The object that keyboard messages are offered to: the control names it through the
+  // frame when it becomes UI-active (null takes it back). Held until the browser goes.
+  void SetActiveObject(IOleInPlaceActiveObject* object);
+  // A key message for a window inside a view (the focus, for key messages) goes to that
+  // view's in-place active object first, the way containers of the control do: the page's
+  // own Tab between form fields, Enter, Ctrl+C / Ctrl+V. True when the object took it; the
+  // message then goes no further. Without an object named, the control itself is asked.
+  static bool TranslateViewKey(MSG* msg);
+
  private:
   // The messages the view handles itself; a handler that returns false passes the message on
   // to the plain window's handling.
@@ -66,6 +76,8 @@ class CSkinHtmlView {
   void DestroyBrowser();
   void OnSize(int cx, int cy);
 
+  static CSkinHtmlView* FromWindow(HWND hWnd);
+
   HWND m_hWnd;
   // Extra request headers for every page request: nothing sets them, so none are sent.
   std::string m_headers;
@@ -74,7 +86,15 @@ class CSkinHtmlView {
   IOleObject* m_oleObject;
   IOleInPlaceObject* m_inPlace;
   IWebBrowser2* m_browser;
+  IOleInPlaceActiveObject* m_activeObject;
+
+  friend class CSkinHtmlSite;
 };
+
+// The keyboard step of a message loop that shows views on a dialog: the view holding the
+// focus first (TranslateViewKey), then the dialog's own navigation (IsDialogMessageA of
+// dialog, which may be null). True when either took the message.
+bool PreTranslateDialogMessage(HWND dialog, MSG* msg);
 
 // Sets one identity cookie ("uid", "app") for the page's full URL. The value is passed as it
 // is, with no expiry, so the cookie lasts as long as the process.

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "client/test_support/stub_client.h"
 
@@ -107,6 +109,85 @@ TEST_F(SkinHtmlViewTest, CreateDropsTheBorderAndDeleteTakesTheWindow) {
   EXPECT_FALSE(IsWindowVisible(hView));
   delete view;
   EXPECT_FALSE(IsWindow(hView));
+}
+
+// Stands in for the control's in-place active object: notes each key it is offered and
+// where the focus was at that moment.
+class KeyRecordingObject : public IOleInPlaceActiveObject {
+ public:
+  HRESULT answer = S_FALSE;
+  std::vector<std::pair<UINT, WPARAM>> offered;
+  std::vector<HWND> focusWhenOffered;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = NULL;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOleWindow) &&
+        !IsEqualIID(riid, IID_IOleInPlaceActiveObject))
+      return E_NOINTERFACE;
+    *ppv = static_cast<IOleInPlaceActiveObject*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg) override {
+    offered.emplace_back(msg->message, msg->wParam);
+    focusWhenOffered.push_back(GetFocus());
+    return answer;
+  }
+  HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
+  ULONG refs = 1;
+};
+
+// A Tab key press through the client's loop step: true when the view or the dialog took it.
+bool PressTab(HWND parent) {
+  MSG msg = {GetFocus(), WM_KEYDOWN, VK_TAB, 0x000F0001, 0, {0, 0}};
+  return PreTranslateDialogMessage(parent, &msg);
+}
+
+TEST_F(SkinHtmlViewTest, KeysGoToTheFocusedViewsActiveObjectBeforeTheDialog) {
+  SetWindowLongA(m_parent, GWL_EXSTYLE, GetWindowLongA(m_parent, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
+  CSkinHtmlView view;
+  ASSERT_TRUE(view.CreateOverControl(kPlaceholderId, m_parent));
+  HWND edit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 12, 300, 100, 20,
+                              m_parent, NULL, NULL, NULL);
+  KeyRecordingObject page;
+  view.SetActiveObject(&page);
+  EXPECT_EQ(2u, page.refs);
+  HWND inView = GetWindow(view.GetSafeHwnd(), GW_CHILD);
+  if (!inView) inView = view.GetSafeHwnd();
+
+  // The page does not want it (its last field): offered first, then the dialog moves on.
+  SetFocus(inView);
+  ASSERT_EQ(inView, GetFocus());
+  EXPECT_TRUE(PressTab(m_parent));
+  ASSERT_EQ(1u, page.offered.size());
+  EXPECT_EQ(std::make_pair(UINT(WM_KEYDOWN), WPARAM(VK_TAB)), page.offered[0]);
+  EXPECT_EQ(inView, page.focusWhenOffered[0]);
+  EXPECT_EQ(edit, GetFocus());
+
+  // The page takes it (Tab to its next field): the dialog never sees it.
+  page.answer = S_OK;
+  SetFocus(inView);
+  EXPECT_TRUE(PressTab(m_parent));
+  EXPECT_EQ(2u, page.offered.size());
+  EXPECT_EQ(inView, GetFocus());
+
+  // The focus outside every view: the dialog alone.
+  SetFocus(edit);
+  PressTab(m_parent);
+  EXPECT_EQ(2u, page.offered.size());
+  MSG mouse = {inView, WM_LBUTTONDOWN, 0, 0, 0, {0, 0}};
+  EXPECT_FALSE(CSkinHtmlView::TranslateViewKey(&mouse));
+  EXPECT_EQ(2u, page.offered.size());
+
+  DestroyWindow(m_parent);  // the browser goes, and lets go of the object
+  EXPECT_EQ(1u, page.refs);
 }
 
 // What the browser sends for a page: one request to a loopback port of the test's own.

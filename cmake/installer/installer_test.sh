@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# The 64-bit setup program of this build under wine64: a silent install into the default
+# A setup program under Wine: a silent install into the default
 # folder (Program Files, a path with a blank), the installed client up to its login dialog,
 # a refused install while it runs, an upgrade over the user's data, a silent uninstall.
-# Runs in the Wine environment of scripts/wine-env.sh (prefix, display, wineserver).
-# Usage: installer_test.sh <build dir> <gui_driver.exe> [<results dir>]
+# Usage: installer_test.sh <build dir> <gui_driver.exe> <results dir> <lane: win64|win32>
 # The build dir is the one whose CPack configuration makes the setup program: the win64 build,
 # or on the 32-bit lane the shipping build, with the results in the 32-bit test build.
 set -uo pipefail
-build=$1 driver=$2 results=${3:-$1}
-: "${WINEPREFIX:?run with the Wine environment: . scripts/wine-env.sh <build dir>; accel_wine_start}"
+build=$1 driver=$2 results=$3 lane=$4
+own_wine=
+if [ -z "${WINEPREFIX:-}" ] || [ -z "${WINE:-}" ]; then
+  # Run by CTest alone: the Wine environment that the scripts give every test of the lane.
+  . "$(dirname "$0")/../../scripts/wine-env.sh" "$results" "$lane"
+  accel_wine_start >/dev/null
+  own_wine=1
+fi
 out=$results/installer-test
 dir="$WINEPREFIX/drive_c/Program Files/VelaVPN"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelaVPN'
@@ -29,6 +34,7 @@ check() {  # check WHAT COMMAND...: one line per check, one case of the report
 }
 finish() {  # the report in GoogleTest's form, so that the test command counts the checks
   [ -n "$client" ] && kill "$client" 2>/dev/null
+  [ -n "$own_wine" ] && accel_wine_stop
   mkdir -p "$results/test-results"
   echo "<testsuites><testsuite name=\"installer\">$cases</testsuite></testsuites>" \
     >"$results/test-results/installer_test.xml"

@@ -54,17 +54,21 @@ set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/package_names.cmake")
 list(PREPEND CMAKE_MODULE_PATH "${CMAKE_CURRENT_LIST_DIR}")
 include(CPack)
 
-# Test: the 64-bit setup program from this build, installed, upgraded and removed under wine64.
-if(ACCEL_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET gui_driver)
-  add_test(NAME installer_test
-           COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/installer_test.sh" "${CMAKE_BINARY_DIR}"
-                   "$<TARGET_FILE:gui_driver>")
-  set_tests_properties(installer_test PROPERTIES TIMEOUT 600 RUN_SERIAL ON)
-elseif(ACCEL_TESTS AND ACCEL_SHIPPING_DIR AND TARGET gui_driver)
-  # The 32-bit lane: the setup program of the shipping build beside the program directory.
-  get_filename_component(_accel_shipping_build "${ACCEL_SHIPPING_DIR}" DIRECTORY)
-  add_test(NAME installer_test
-           COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/installer_test.sh" "${_accel_shipping_build}"
-                   "$<TARGET_FILE:gui_driver>" "${CMAKE_BINARY_DIR}")
-  set_tests_properties(installer_test PROPERTIES TIMEOUT 900 RUN_SERIAL ON)
+# Test: a setup program installed, upgraded and removed under Wine. The 64-bit build makes its
+# own and runs it under wine64; the 32-bit lane takes the shipping build's, beside the shipping
+# program directory, under the 32-bit Wine.
+if(ACCEL_TESTS AND TARGET gui_driver)
+  if(ACCEL_SHIPPING_DIR)
+    get_filename_component(_accel_setup_build "${ACCEL_SHIPPING_DIR}" DIRECTORY)
+    set(_accel_lane win32)
+  else()
+    set(_accel_setup_build "${CMAKE_BINARY_DIR}")
+    set(_accel_lane win64)
+  endif()
+  if(ACCEL_SHIPPING_DIR OR CMAKE_SIZEOF_VOID_P EQUAL 8)
+    add_test(NAME installer_test
+             COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/installer_test.sh" "${_accel_setup_build}"
+                     "$<TARGET_FILE:gui_driver>" "${CMAKE_BINARY_DIR}" ${_accel_lane})
+    set_tests_properties(installer_test PROPERTIES TIMEOUT 900 RUN_SERIAL ON)
+  endif()
 endif()

@@ -771,8 +771,9 @@ TEST_F(DialupTest, RasdialConnectionOutlivesTheCommandAndIsHungUpByName) {
 
   // A password with a blank and a quote, quoted the way the W7 build quotes it.
   out.clear();
-  args = "VelaVPN alice " + QuoteCommandArg("s3 \"x") + " /phone:127.0.0.1 /phonebook:\"" +
-         m_pbk + "\"";
+  std::string password;
+  ASSERT_TRUE(QuoteCommandArg("s3 \"x", &password));
+  args = "VelaVPN alice " + password + " /phone:127.0.0.1 /phonebook:\"" + m_pbk + "\"";
   EXPECT_EQ(RunRasdial(args, &out), static_cast<DWORD>(ERROR_AUTHENTICATION_FAILURE));
   EXPECT_NE(out.find("Remote Access error 691 - Access was denied"), std::string::npos) << out;
   EXPECT_EQ(m_web.Targets().back(), "/vpn_auth.php?user=alice&pass=s3%20%22x");
@@ -793,10 +794,19 @@ TEST(CommandLine, SplitsByTheWindowsRules) {
 
   for (std::string s : {std::string(""), std::string("a\\"), std::string("\"\\\"\\\\"),
                         std::string("p w\t\"q\""), std::string("\xD6\x5C\"\xB1\x5C\\")}) {
-    a = SplitCommandLine(("prog " + QuoteCommandArg(s)).c_str());
+    std::string quoted;
+    ASSERT_TRUE(QuoteCommandArg(s, &quoted));
+    a = SplitCommandLine(("prog " + quoted).c_str());
     ASSERT_EQ(a.size(), 2u);
     EXPECT_EQ(a[1], s);
   }
+  // A lone lead byte swallows the backslash that would escape a quote after it: the rest
+  // of the value becomes arguments of its own. Such a value is refused, never quoted.
+  a = SplitCommandLine("prog \"p\x81\\\" /phone:x\"");
+  EXPECT_EQ(a.size(), 3u);
+  std::string quoted = "none";
+  EXPECT_FALSE(QuoteCommandArg("p\x81\" /phone:x", &quoted));
+  EXPECT_EQ(quoted, "none");
 }
 
 }  // namespace
