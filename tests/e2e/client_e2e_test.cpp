@@ -16,7 +16,6 @@
 namespace {
 
 using e2e::ClientSession;
-using testing_support::FileExists;
 using testing_support::ReadFileBytes;
 using testing_support::SetStubMode;
 using testing_support::WriteFileBytes;
@@ -86,6 +85,19 @@ bool WaitRequest(const char* path, const std::string& part, DWORD ms) {
     Sleep(100);
   }
   return true;
+}
+
+// A file that another program writes one line into: it exists as soon as that program opens
+// it, so only its line end says that the line is whole.
+bool WaitLineWritten(const std::string& path, DWORD ms, std::string* line) {
+  DWORD end = GetTickCount() + ms;
+  for (;;) {
+    line->clear();
+    if (ReadFileBytes(path, line) && !line->empty() && (*line)[line->size() - 1] == '\n')
+      return true;
+    if (static_cast<LONG>(GetTickCount() - end) > 0) return false;
+    Sleep(100);
+  }
 }
 
 TEST(ClientE2E, LoginRefusedTwiceThenCancelledLeavesNoWindow) {
@@ -248,10 +260,9 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
     EXPECT_TRUE(sawDialing);
     ExpectConnected(page);
     Answer(s, "启动游戏", "需要现在启动 龙城传说 吗？", IDOK);
-    DWORD until = GetTickCount() + e2e::kStepMs;
-    while (!FileExists(started) && static_cast<LONG>(GetTickCount() - until) < 0) Sleep(100);
     std::string folder;
-    ASSERT_TRUE(ReadFileBytes(started, &folder)) << "the game was not started";
+    ASSERT_TRUE(WaitLineWritten(started, e2e::kStepMs, &folder))
+        << "the game was not started, or did not finish writing: \"" << folder << "\"";
     folder.erase(folder.find_last_not_of("\r\n ") + 1);
     EXPECT_EQ(lstrcmpiA(folder.c_str(), sys), 0) << "started in " << folder;
   }
