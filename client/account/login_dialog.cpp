@@ -110,8 +110,9 @@ LRESULT CLoginDialog::OnRejected(WPARAM, LPARAM origin) {
   }
   EnableAccountInputs(true);
   // The edit that had the focus was disabled under it; the password is what to type again.
-  if (!GetFocus()) PostMessageA(m_hWnd, WM_NEXTDLGCTL,
-                                reinterpret_cast<WPARAM>(GetDlgItem(m_hWnd, IDC_LOGIN_PASSWORD)),
-                                TRUE);
+  if (!GetFocus()) {
+    HWND password = GetDlgItem(m_hWnd, IDC_LOGIN_PASSWORD);
+    PostMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(password), TRUE);
+  }
   return 0;
 }
