@@ -279,9 +279,10 @@ LRESULT CAccMainDlg::OnAccountVerified(WPARAM lineId, LPARAM) {
   return 0;
 }
 
-LRESULT CAccMainDlg::OnAccountRejected(WPARAM result, LPARAM code) {
+LRESULT CAccMainDlg::OnAccountRejected(WPARAM result, LPARAM) {
   // The line cannot have changed during the check: its button and menu command are off.
-  OpenErrorPage(static_cast<int>(result), static_cast<int>(code), ConfigStore().m_selectedLine);
+  // The service's page takes code 0 for a check: lParam says only who decided.
+  OpenErrorPage(static_cast<int>(result), 0, ConfigStore().m_selectedLine);
   EnableItem(IDC_ACC_CONNECT, true);
   EnableItem(IDC_ACC_SELECT_LINE, true);
   return 0;

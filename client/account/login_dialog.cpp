@@ -40,12 +40,30 @@ BOOL CLoginDialog::OnInitDialog() {
   return TRUE;
 }
 
+namespace {
+
+// The profile file gives a value back without blanks and control bytes at its ends, so a name
+// kept with them could not be saved; trimmed before the check, the name that logs in is the
+// one that is shown, saved and sent as the page cookie.
+std::string TrimBlanks(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
+  return text.substr(begin, end - begin);
+}
+
+const int kAccountInputs[] = {IDC_LOGIN_USER, IDC_LOGIN_PASSWORD, IDC_LOGIN_REMEMBER,
+                              IDC_LOGIN_AUTO};
+
+}  // namespace
+
 void CLoginDialog::OnOK() {
   // Enter in an edit still reaches here while an exchange is running.
   if (!IsItemEnabled(IDOK)) return;
   CConfigStore& store = ConfigStore();
-  std::string user = ItemText(IDC_LOGIN_USER);
+  std::string user = TrimBlanks(ItemText(IDC_LOGIN_USER));
   std::string password = ItemText(IDC_LOGIN_PASSWORD);
+  SetItemText(IDC_LOGIN_USER, user);
   store.m_accountUser = user;
   store.m_accountPassword = password;
   store.m_userName = user;
@@ -57,32 +75,44 @@ void CLoginDialog::OnOK() {
     AccelMessageBox(m_hWnd, "请输入用户名、密码登录！", "输入错误", MB_ICONERROR);
     return;
   }
-  EnableItem(IDOK, false);
+  // What the check answers for is what is saved: nothing of it may change while it runs.
+  EnableAccountInputs(false);
   if (!store.PostToWorker(WM_WORKER_CONNECT, static_cast<WPARAM>(-1),
                           reinterpret_cast<LPARAM>(m_hWnd))) {
     // No worker to ask: the same as no login server answering.
-    OnRejected(1, 0);
+    OnRejected(1, kRejectedNoAnswer);
   }
+}
+
+void CLoginDialog::EnableAccountInputs(bool enable) {
+  EnableItem(IDOK, enable);
+  for (int id : kAccountInputs) EnableItem(id, enable);
 }
 
 LRESULT CLoginDialog::OnVerified(WPARAM, LPARAM) {
   CConfigStore& store = ConfigStore();
-  store.m_userName = ItemText(IDC_LOGIN_USER);
-  store.m_password = ItemText(IDC_LOGIN_PASSWORD);
+  store.m_userName = store.m_accountUser;
+  store.m_password = store.m_accountPassword;
   EndDialog(IDOK);
   return 0;
 }
 
-LRESULT CLoginDialog::OnRejected(WPARAM result, LPARAM) {
-  // Result 1 means no login server answered at all: a network fault, not a wrong password,
-  // and telling the user otherwise sends them off to reset a good password.
-  if (result == 1) {
+LRESULT CLoginDialog::OnRejected(WPARAM, LPARAM origin) {
+  // Only when no login server answered at all is it a network fault; any result a server
+  // sent is a refusal, whatever its number. Telling a refused user to check the network, or
+  // a user cut off to check the password, sends them the wrong way.
+  if (origin == kRejectedNoAnswer) {
     AccelMessageBox(m_hWnd, "无法连接登录服务器，请检查网络后重试！", "网络错误",
                     MB_ICONWARNING);
   } else {
     AccelMessageBox(m_hWnd, "输入的用户名/密码验证错误！\n请注意：密码区分大小写。", "密码错误",
                     MB_ICONWARNING);
   }
-  EnableItem(IDOK, true);
+  EnableAccountInputs(true);
+  // The edit that had the focus was disabled under it; the password is what to type again.
+  if (!GetFocus()) {
+    HWND password = GetDlgItem(m_hWnd, IDC_LOGIN_PASSWORD);
+    PostMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(password), TRUE);
+  }
   return 0;
 }

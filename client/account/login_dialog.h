@@ -21,7 +21,9 @@ class CLoginDialog : public CDialogBase {
 
  private:
   LRESULT OnVerified(WPARAM, LPARAM);
-  LRESULT OnRejected(WPARAM result, LPARAM);
+  LRESULT OnRejected(WPARAM result, LPARAM origin);
+  // The login button, both edits and both check boxes.
+  void EnableAccountInputs(bool enable);
 
   CSkinHtmlView* m_pView;
   CHyperLink m_register;

@@ -134,17 +134,27 @@ TEST_F(DialogTest, VerifiedLoginStoresTheAccountAndTheNextStartLogsInByItself) {
   MakeStore(LoginServersXml(8001), &StartUiWorker);
   int before = LoginRecords("test02", "pass02");
   CLoginDialog dialog;
+  // A slow check, so that the dialog can be worked while it runs.
+  ASSERT_TRUE(SetStubMode("login", "slow:1500"));
   INT_PTR result = RunDriven(dialog, CLoginDialog::Title(), [&](HWND wnd) {
     EXPECT_EQ(Text(GetDlgItem(wnd, IDC_LOGIN_REGISTER)), "注册帐号");
-    Type(wnd, IDC_LOGIN_USER, "test02");
+    // Blanks around the name are not part of it: sent, shown and saved without them.
+    Type(wnd, IDC_LOGIN_USER, " \ttest02  ");
     Type(wnd, IDC_LOGIN_PASSWORD, "pass02");
     SendMessageA(GetDlgItem(wnd, IDC_LOGIN_REMEMBER), BM_SETCHECK, BST_CHECKED, 0);
     Click(wnd, IDOK);
+    EXPECT_EQ(Text(GetDlgItem(wnd, IDC_LOGIN_USER)), "test02");
+    for (int id : {IDOK, IDC_LOGIN_USER, IDC_LOGIN_PASSWORD, IDC_LOGIN_REMEMBER, IDC_LOGIN_AUTO})
+      EXPECT_FALSE(IsWindowEnabled(GetDlgItem(wnd, id))) << id << " during the check";
+    // Whatever reaches the edits meanwhile, the checked password is the one saved.
+    Type(wnd, IDC_LOGIN_PASSWORD, "other99");
   });
+  SetStubMode("login", "normal");
   EXPECT_EQ(result, IDOK);
   EXPECT_TRUE(boxes_.boxes.empty());
   EXPECT_EQ(store_->m_userName, "test02");
-  EXPECT_EQ(store_->m_password, "pass02");
+  // Anything else would be refused at the auto-login below, and that dialog stays open.
+  ASSERT_EQ(store_->m_password, "pass02");
   EXPECT_EQ(store_->m_accountUser, "test02");
   EXPECT_EQ(store_->m_loginCode, "C0DE0002");
   EXPECT_EQ(store_->m_accountKind, "免费积分用户");
@@ -163,7 +173,7 @@ TEST_F(DialogTest, VerifiedLoginStoresTheAccountAndTheNextStartLogsInByItself) {
   EXPECT_EQ(LoginRecords("test02", "pass02"), before + 2);
 }
 
-TEST_F(DialogTest, NoLoginServerAnsweringIsANetworkFaultNotAWrongPassword) {
+TEST_F(DialogTest, NoLoginServerAnsweringIsANetworkFaultAndAnyServerResultARefusal) {
   // A loopback port where nobody listens: each try fails at once.
   MakeStore(LoginServersXml(9), &StartUiWorker);
   CLoginDialog dialog;
@@ -175,6 +185,37 @@ TEST_F(DialogTest, NoLoginServerAnsweringIsANetworkFaultNotAWrongPassword) {
     EXPECT_EQ(boxes_.boxes[0].text, "无法连接登录服务器，请检查网络后重试！");
     EXPECT_EQ(boxes_.boxes[0].caption, "网络错误");
     EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(GetDlgItem(wnd, IDOK)) != FALSE; }, 2000));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(wnd, IDC_LOGIN_PASSWORD)));
+
+    // A server that answers with its own result 1 refuses the account: no network fault.
+    SOCKET server = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = inet_addr("127.0.0.1");
+    int len = sizeof a;
+    EXPECT_EQ(bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    getsockname(server, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread answer([&] {
+      char buf[1500];
+      sockaddr_in from;
+      int fromLen = sizeof from;
+      fd_set set;
+      FD_ZERO(&set);
+      FD_SET(server, &set);
+      timeval wait = {10, 0};
+      if (select(0, &set, nullptr, nullptr, &wait) == 1 &&
+          recvfrom(server, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen) > 0)
+        sendto(server, "\0\0\x01\0\0\0", 6, 0, reinterpret_cast<sockaddr*>(&from), fromLen);
+    });
+    store_->m_loginServers.assign(1, CLoginSvr("127.0.0.1", ntohs(a.sin_port)));
+    Click(wnd, IDOK);
+    EXPECT_TRUE(WaitFor([&] { return boxes_.boxes.size() > 1; }, 10000));
+    answer.join();
+    closesocket(server);
+    EXPECT_EQ(boxes_.boxes.size(), 2u);
+    Box last = boxes_.boxes.size() > 1 ? boxes_.boxes[1] : Box{};
+    EXPECT_EQ(last.text, "输入的用户名/密码验证错误！\n请注意：密码区分大小写。");
+    EXPECT_EQ(last.caption, "密码错误");
     Click(wnd, IDCANCEL);
   });
   EXPECT_EQ(result, IDCANCEL);

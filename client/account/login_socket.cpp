@@ -77,8 +77,8 @@ std::string CLoginSocket::GetHostId() {
   return std::string();
 }
 
-int CLoginSocket::Login(const std::string& user, const std::string& password,
-                        const std::string& lineHost) {
+int64_t CLoginSocket::Login(const std::string& user, const std::string& password,
+                            const std::string& lineHost) {
   std::vector<uint8_t> request =
       BuildLoginRequest(m_requestNumber, GetHostId(), user, password, lineHost);
   const int requestLength = static_cast<int>(request.size());
@@ -107,7 +107,7 @@ int CLoginSocket::Login(const std::string& user, const std::string& password,
   if (answerLength <= 0) {
     CRunLog::Write(" UDP 收发数据失败。\r\n");
     CRunLog::Write("登录服务器失败，可能是因为服务器离线.\r\n");
-    return 1;
+    return kLoginNoAnswer;
   }
 
   LoginResponse response;
@@ -115,12 +115,11 @@ int CLoginSocket::Login(const std::string& user, const std::string& password,
                           static_cast<size_t>(answerLength), &response)) {
     // Too short for its fields: no usable answer, as if the server had stayed silent.
     CRunLog::Write("登录服务器失败，可能是因为服务器离线.\r\n");
-    return 1;
+    return kLoginNoAnswer;
   }
   if (response.result != 0) {
-    int code = static_cast<int>(response.result);
-    CRunLog::Write("登录失败，错误代码: %d.\r\n", code);
-    return code;
+    CRunLog::Write("登录失败，错误代码: %d.\r\n", static_cast<int>(response.result));
+    return response.result;
   }
   m_store->m_loginCode = response.loginCode;
   m_store->m_accountKind = AccountKindText(response.kind);

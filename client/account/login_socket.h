@@ -11,6 +11,10 @@
 
 class CConfigStore;
 
+// A server's result fills a whole 32-bit field, so every value that fits in one may come
+// from a server; the client's own "nobody answered" lies outside that range.
+const int64_t kLoginNoAnswer = -1;
+
 class CLoginSocket {
  public:
   explicit CLoginSocket(CConfigStore* store);
@@ -18,9 +22,11 @@ class CLoginSocket {
   CLoginSocket(const CLoginSocket&) = delete;
   CLoginSocket& operator=(const CLoginSocket&) = delete;
 
-  // 0 success (the store's login code, account kind and expiry texts are set); 1 no login
-  // server gave a usable answer; anything else is the server's error code.
-  int Login(const std::string& user, const std::string& password, const std::string& lineHost);
+  // 0 success (the store's login code, account kind and expiry texts are set);
+  // kLoginNoAnswer when no login server gave a usable answer; anything else is the server's
+  // error code, 1 included.
+  int64_t Login(const std::string& user, const std::string& password,
+                const std::string& lineHost);
 
   // The hardware address of the first NetBIOS adapter that answers, as 12 upper-case hex
   // digits; "" when none does.

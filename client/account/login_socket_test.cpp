@@ -181,8 +181,22 @@ TEST_F(LoginSocketTest, ServerErrorCodeIsAnsweredAndLoggedAndTheAccountStays) {
   ASSERT_EQ(answers_.size(), 1u);
   EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ACCOUNT_REJECTED));
   EXPECT_EQ(answers_[0].w, 1234u);
+  EXPECT_EQ(answers_[0].l, kRejectedByServer);
   EXPECT_EQ(store_->m_loginCode, "old");
   EXPECT_NE(Log().find("登录失败，错误代码: 1234.\r\n"), std::string::npos);
+
+  // A server's own 1 is its refusal, not the client's "no answer"; so is the largest code.
+  for (uint32_t code : {1u, 0xFFFFFFFFu}) {
+    CUdpResponder refusing(std::string("\0\0", 2) + Le32(code));
+    store_->m_loginServers.assign(
+        1, CLoginSvr("127.0.0.1", static_cast<uint16_t>(refusing.Port())));
+    answers_.clear();
+    RunJob(static_cast<WPARAM>(-1), 5000);
+    ASSERT_EQ(answers_.size(), 1u);
+    EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ACCOUNT_REJECTED));
+    EXPECT_EQ(static_cast<uint32_t>(answers_[0].w), code);
+    EXPECT_EQ(answers_[0].l, kRejectedByServer) << code;
+  }
 }
 
 TEST_F(LoginSocketTest, TooShortAnswerCountsAsNoAnswer) {
@@ -192,6 +206,7 @@ TEST_F(LoginSocketTest, TooShortAnswerCountsAsNoAnswer) {
   ASSERT_EQ(answers_.size(), 1u);
   EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ACCOUNT_REJECTED));
   EXPECT_EQ(answers_[0].w, 1u);
+  EXPECT_EQ(answers_[0].l, kRejectedNoAnswer);
   EXPECT_EQ(store_->m_loginCode, "old");
 }
 
@@ -204,6 +219,7 @@ TEST_F(LoginSocketTest, SilentServerIsTriedFiveTimesThenTheLoginFailsWithOne) {
   ASSERT_EQ(answers_.size(), 1u);
   EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ACCOUNT_REJECTED));
   EXPECT_EQ(answers_[0].w, 1u);
+  EXPECT_EQ(answers_[0].l, kRejectedNoAnswer);
   std::string log = Log().substr(before);
   EXPECT_EQ(Count(log, "recv error: "), 5u) << log;
   EXPECT_EQ(Count(log, " UDP " + std::to_string(port) + " 端口发送数据失败. \r\n"), 1u);

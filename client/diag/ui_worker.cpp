@@ -162,20 +162,22 @@ void CUiWorker::OnConnect(WPARAM lineId, LPARAM window) {
     if (!line) {
       // No lines at all: there is nothing to connect to, and the connection must not be
       // released.
-      Answer(window, WM_ACCOUNT_REJECTED, 1, 0);
+      Answer(window, WM_ACCOUNT_REJECTED, 1, kRejectedNoAnswer);
       return;
     }
     lineHost = line->host;
   }
-  int result;
+  int64_t result;
   {
     CLoginSocket login(m_store);
     result = login.Login(m_store->m_accountUser, m_store->m_accountPassword, lineHost);
   }
   if (result == 0)
     Answer(window, WM_ACCOUNT_VERIFIED, lineId, 0);
+  else if (result == kLoginNoAnswer)
+    Answer(window, WM_ACCOUNT_REJECTED, 1, kRejectedNoAnswer);
   else
-    Answer(window, WM_ACCOUNT_REJECTED, static_cast<WPARAM>(result), 0);
+    Answer(window, WM_ACCOUNT_REJECTED, static_cast<WPARAM>(result), kRejectedByServer);
 }
 
 void CUiWorker::OnReport(WPARAM message, LPARAM window) {

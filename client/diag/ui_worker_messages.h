@@ -11,10 +11,16 @@
 #define WM_WORKER_PING (WM_USER + 106)          // line id
 
 #define WM_ACCOUNT_VERIFIED (WM_USER + 111)
-#define WM_ACCOUNT_REJECTED (WM_USER + 112)
+#define WM_ACCOUNT_REJECTED (WM_USER + 112)  // result, origin (below)
 #define WM_PING_RESULT (WM_USER + 113)    // result code, echo time in ms
 #define WM_ROUTE_FAILED (WM_USER + 114)
 #define WM_TRAFFIC_TEXT (WM_USER + 115)   // 0, traffic text
+
+// lParam of WM_ACCOUNT_REJECTED: who decided. A server's result may be any 32-bit value, as
+// wide as wParam on the 32-bit build, so the client's own outcome (no login server answered,
+// nothing to check against) cannot be told apart by wParam and is marked here instead.
+const LPARAM kRejectedByServer = 0;
+const LPARAM kRejectedNoAnswer = 1;
 
 // WM_PING_RESULT codes.
 enum PingResult {

@@ -17,7 +17,6 @@
 namespace {
 
 using e2e::ClientSession;
-using testing_support::FileExists;
 using testing_support::ReadFileBytes;
 using testing_support::SetStubMode;
 using testing_support::WriteFileBytes;
@@ -34,9 +33,14 @@ const int kKind = 1015;
 const int kExpiry = 1016;
 
 // Frame commands.
+const WPARAM kMenuAbout = 30000;
 const WPARAM kTrayExit = 30002;
+const WPARAM kMenuVisitSite = 30005;
 const WPARAM kMenuExit = 30006;
+const WPARAM kMenuClearAccount = 30017;
+const WPARAM kMenuViewLog = 30018;
 const WPARAM kMenuSelectLine = 30028;
+const UINT kTrayNotify = WM_APP + 1;
 
 const UINT kAccountVerified = WM_USER + 111;
 
@@ -145,12 +149,139 @@ void StartThatTheModuleNeverAnswers(ClientSession& s, HWND page) {
   ExpectIdle(page);
 }
 
+// A file that another program writes one line into: it exists as soon as that program opens
+// it, so only its line end says that the line is whole.
+bool WaitLineWritten(const std::string& path, DWORD ms, std::string* line) {
+  DWORD end = GetTickCount() + ms;
+  for (;;) {
+    line->clear();
+    if (ReadFileBytes(path, line) && !line->empty() && (*line)[line->size() - 1] == '\n')
+      return true;
+    if (static_cast<LONG>(GetTickCount() - end) > 0) return false;
+    Sleep(100);
+  }
+}
+
+bool WaitPixels(HWND w, COLORREF color) {
+  for (DWORD waited = 0; e2e::ScreenPixels(w, color) == 0; waited += 100) {
+    if (waited >= e2e::kStepMs) return false;
+    Sleep(100);
+  }
+  return true;
+}
+
+// The login dialog's banner page and its two links: each link drawn in the link colour, in
+// the hover colour while the pointer is over it and in the link colour again once the
+// pointer has left; a click opens its page in the default browser.
+void CheckBannerAndLinks(ClientSession& s, HWND login) {
+  EXPECT_TRUE(WaitRequest("/mini.php", "c=main", e2e::kStepMs)) << "no banner page";
+  ASSERT_TRUE(s.CatchCommands());
+  e2e::BrowserStandIn browser(s);
+  const COLORREF normal = RGB(0, 0, 238), hover = RGB(192, 0, 192);
+  const struct {
+    int id;
+    const char* url;
+  } links[] = {{1021, "http://127.0.0.1/register"}, {1034, "http://127.0.0.1/changepw"}};
+  for (const auto& link : links) {
+    HWND w = gui::FindControl(login, link.id);
+    ASSERT_NE(w, nullptr) << link.id;
+    EXPECT_TRUE(WaitPixels(w, normal)) << link.id;
+    EXPECT_EQ(e2e::ScreenPixels(w, hover), 0) << link.id;
+    // The pointer itself goes there (a move of the real pointer elsewhere would end the
+    // hover), and the link is told of the move at once.
+    RECT r = gui::WindowRect(w);
+    SetCursorPos(r.left + 2, r.top + 2);
+    PostMessageA(w, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+    EXPECT_TRUE(WaitPixels(w, hover)) << link.id << " under the pointer";
+    EXPECT_EQ(e2e::ScreenPixels(w, normal), 0) << link.id << " under the pointer";
+    SetCursorPos(r.right + 4, r.bottom + 4);
+    PostMessageA(w, WM_MOUSEMOVE, 0, MAKELPARAM(r.right - r.left + 4, r.bottom - r.top + 4));
+    EXPECT_TRUE(WaitPixels(w, normal)) << link.id << " after the pointer left";
+    EXPECT_EQ(e2e::ScreenPixels(w, hover), 0) << link.id << " after the pointer left";
+    ASSERT_TRUE(gui::Click(w));
+    EXPECT_TRUE(s.WaitCommand(std::string(" \"") + link.url + "\"", e2e::kStepMs))
+        << "caught: " << s.Commands();
+  }
+}
+
+// The rows that hold text: some pixels of the colour, but not a line across (a separator).
+std::vector<int> TextRows(const std::vector<int>& pixelsPerRow, int width) {
+  std::vector<int> rows;
+  for (size_t y = 0; y < pixelsPerRow.size(); ++y) {
+    if (pixelsPerRow[y] >= 2 && pixelsPerRow[y] < width / 2) rows.push_back(static_cast<int>(y));
+  }
+  return rows;
+}
+
+std::string Lower(std::string text) {
+  CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
+  return text;
+}
+
+// The frame's menu commands and the tray icon on a running client: the line dialog from the
+// menu with the page's label following it, About, the run log in notepad, the site in
+// explorer; the icon's double-click shows the hidden window and its right-click opens the
+// tray menu.
+void DriveMenusAndTray(ClientSession& s, HWND frame, HWND page) {
+  PostMessageA(frame, WM_COMMAND, kMenuSelectLine, 0);
+  EXPECT_TRUE(s.PickLine(101, nullptr));
+  EXPECT_TRUE(gui::WaitText(gui::FindControl(page, kLineLabel), "电信一区 电信专线", e2e::kStepMs));
+
+  PostMessageA(frame, WM_COMMAND, kMenuAbout, 0);
+  gui::WindowQuery about{s.Pid(), "#32770", "关于 Vela网游加速器", true};
+  HWND box = gui::WaitTopWindow(about, e2e::kStepMs);
+  ASSERT_NE(box, nullptr) << "no About dialog";
+  EXPECT_TRUE(gui::Click(gui::FindControl(box, IDOK)));
+  EXPECT_TRUE(gui::WaitNoTopWindow(about, e2e::kStepMs));
+
+  PostMessageA(frame, WM_COMMAND, kMenuViewLog, 0);
+  PostMessageA(frame, WM_COMMAND, kMenuVisitSite, 0);
+  EXPECT_TRUE(s.WaitCommand("explorer \"http://127.0.0.1\"", e2e::kStepMs)) << s.Commands();
+  EXPECT_NE(Lower(s.Commands()).find(Lower("notepad \"" + s.CachePath("run.log") + "\"")),
+            std::string::npos)
+      << s.Commands();
+
+  PostMessageA(frame, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(gui::WaitNoTopWindow({s.Pid(), "AccelMainFrame", nullptr, true}, e2e::kStepMs));
+  PostMessageA(frame, kTrayNotify, 1, WM_LBUTTONDBLCLK);
+  EXPECT_NE(gui::WaitTopWindow({s.Pid(), "AccelMainFrame", e2e::kTitle, true}, e2e::kStepMs),
+            nullptr)
+      << "the double-click did not show the window";
+  PostMessageA(frame, kTrayNotify, 1, WM_RBUTTONUP);
+  gui::WindowQuery menu{s.Pid(), "#32768", nullptr, true};
+  HWND popup = gui::WaitTopWindow(menu, e2e::kStepMs);
+  EXPECT_NE(popup, nullptr) << "no tray menu";
+  if (popup) {
+    // Connect and disconnect (30003, 30004) have no handler in the frame: greyed, drawn
+    // between the two items that work, "显示主窗口" above and "退出" below.
+    const int inset = 4;
+    RECT area = gui::WindowRect(popup);
+    const int width = area.right - area.left - 2 * inset;
+    std::vector<int> working;
+    for (int tries = 0; tries < 50 && working.empty(); ++tries) {
+      Sleep(100);
+      working = TextRows(e2e::ScreenPixelRows(popup, GetSysColor(COLOR_MENUTEXT), inset), width);
+    }
+    std::vector<int> greyed =
+        TextRows(e2e::ScreenPixelRows(popup, GetSysColor(COLOR_GRAYTEXT), inset), width);
+    EXPECT_FALSE(working.empty()) << "nothing drawn in the tray menu";
+    EXPECT_FALSE(greyed.empty()) << "no greyed item in the tray menu";
+    if (!working.empty() && !greyed.empty()) {
+      EXPECT_LT(working.front(), greyed.front());
+      EXPECT_LT(greyed.back(), working.back());
+    }
+  }
+  PostMessageA(frame, WM_CANCELMODE, 0, 0);
+  EXPECT_TRUE(gui::WaitNoTopWindow(menu, e2e::kStepMs));
+}
+
 TEST(ClientE2E, LoginRefusedTwiceThenCancelledLeavesNoWindow) {
   ClientSession s("e2e_cancel", nullptr);
   ASSERT_TRUE(s.WriteUserIni("RUN_COUNTER=1\r\n"));
   ASSERT_TRUE(s.Start());
   HWND login = s.WaitLogin();
   ASSERT_NE(login, nullptr) << "no login dialog titled " << e2e::kTitle;
+  CheckBannerAndLinks(s, login);
 
   // A one-character name is refused before anything is sent.
   size_t logins = e2e::Requests("login");
@@ -183,8 +314,24 @@ TEST(ClientE2E, EmptyGameListAtHighDpiThenTrayAndSessionEnd) {
                              "<Server Address=\"127.0.0.1\" Port=\"8001\"/>\r\n"
                              "</LoginServer>\r\n</Data>\r\n"));
   ASSERT_TRUE(s.WriteUserIni("RUN_COUNTER=1\r\nMODE_APP=3\r\nCONN_SRV=0\r\n"));
+  // No tunnel modules: the client says so once and goes on without them.
+  ASSERT_TRUE(DeleteFileA((s.Dir() + "\\tunnel_xp.dll").c_str()));
+  ASSERT_TRUE(DeleteFileA((s.Dir() + "\\tunnel_w7.dll").c_str()));
+  ASSERT_TRUE(s.CatchCommands());
   ASSERT_TRUE(s.Start());
-  HWND frame = s.LoginToMain("test02", "pass02");
+  HWND login = s.WaitLogin();
+  ASSERT_NE(login, nullptr);
+  // Both kept settings on, for the clearing of the saved account further on.
+  for (int box : {1002, 1003}) {
+    SendMessageA(gui::FindControl(login, box), BM_SETCHECK, BST_CHECKED, 0);
+  }
+  ASSERT_TRUE(s.SubmitLogin(login, "test02", "pass02"));
+  gui::MessageBoxInfo noModule = gui::WaitMessageBox(s.Pid(), e2e::kFirstFrameMs);
+  ASSERT_NE(noModule.box, nullptr) << s.RunLog();
+  EXPECT_EQ(noModule.caption, "严重错误");
+  EXPECT_EQ(noModule.text, "无法加载必须的库文件！");
+  EXPECT_TRUE(gui::AnswerMessageBox(noModule.box, IDOK, e2e::kStepMs));
+  HWND frame = s.MainFrame(e2e::kFirstFrameMs);
   e2e::SetLogPixels(0);
   ASSERT_NE(frame, nullptr) << s.RunLog();
 
@@ -202,6 +349,7 @@ TEST(ClientE2E, EmptyGameListAtHighDpiThenTrayAndSessionEnd) {
 
   ASSERT_TRUE(gui::Click(gui::FindControl(page, kConnect)));
   Answer(s, "错误", "请先选择游戏模式！", IDOK);
+  DriveMenusAndTray(s, frame, page);
 
   // The close box hides the window; the program stays in the tray.
   PostMessageA(frame, WM_CLOSE, 0, 0);
@@ -217,15 +365,24 @@ TEST(ClientE2E, EmptyGameListAtHighDpiThenTrayAndSessionEnd) {
   EXPECT_EQ(Ini(s, "MODE_APP"), "3");
   EXPECT_EQ(Ini(s, "CONN_SRV"), "0");
   EXPECT_EQ(Ini(s, "RUN_COUNTER"), "2");
+  EXPECT_EQ(Ini(s, "REMEMBER"), "1");
+  EXPECT_EQ(Ini(s, "AUTO_LOGIN"), "1");
+  EXPECT_NE(Ini(s, "PASSWD"), "");
 
-  // The tray menu's exit ends the program and writes the file again.
+  // The tray menu's exit ends the program and writes the file again, without the account
+  // that was cleared before.
   DeleteFileA(s.CachePath("user.ini").c_str());
   if (s.Running()) {
+    PostMessageA(frame, WM_COMMAND, kMenuClearAccount, 0);
+    Answer(s, "成功", "保存的帐号已经清除，下次启动加速器时需要重新输入用户名、密码！", IDOK);
     PostMessageA(frame, WM_COMMAND, kTrayExit, 0);
     ASSERT_TRUE(s.WaitExit(e2e::kStepMs));
     EXPECT_FALSE(e2e::TrayIconShown(frame, 1));
     EXPECT_EQ(Ini(s, "MODE_APP"), "3");
     EXPECT_EQ(Ini(s, "CONN_SRV"), "0");
+    EXPECT_EQ(Ini(s, "PASSWD"), "");
+    EXPECT_EQ(Ini(s, "REMEMBER"), "0");
+    EXPECT_EQ(Ini(s, "AUTO_LOGIN"), "0");
   }
 }
 
@@ -309,10 +466,9 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
     EXPECT_TRUE(gui::WaitText(status, kConnectedNoRoutes, e2e::kStepMs)) << gui::GetText(status);
     EXPECT_NE(ClientLog(s).find("加速路由设置失败，游戏数据不经过加速连接！\r\n"), std::string::npos);
     Answer(s, "启动游戏", "需要现在启动 龙城传说 吗？", IDOK);
-    DWORD until = GetTickCount() + e2e::kStepMs;
-    while (!FileExists(started) && static_cast<LONG>(GetTickCount() - until) < 0) Sleep(100);
     std::string folder;
-    ASSERT_TRUE(ReadFileBytes(started, &folder)) << "the game was not started";
+    ASSERT_TRUE(WaitLineWritten(started, e2e::kStepMs, &folder))
+        << "the game was not started, or did not finish writing: \"" << folder << "\"";
     folder.erase(folder.find_last_not_of("\r\n ") + 1);
     EXPECT_EQ(lstrcmpiA(folder.c_str(), sys), 0) << "started in " << folder;
   }
@@ -381,6 +537,19 @@ TEST(ClientE2E, DroppedConnectionUnderTheWindows7Module) {
   EXPECT_EQ(gui::ComboSelection(gui::FindControl(page, kGameList)), 4);
   ASSERT_TRUE(s.ChooseLine(page, 201, nullptr));
   EXPECT_EQ(gui::GetText(gui::FindControl(page, kLineLabel)), "网通一区 网通专线");
+
+  {
+    // The service refuses the account at the line's check: its error page with the
+    // server's result, connect and the line button usable again, nothing dialled.
+    StubMode refuse("login", "500");
+    size_t dials = e2e::Requests("/vpn_auth.php");
+    ASSERT_TRUE(gui::Click(gui::FindControl(page, kConnect)));
+    EXPECT_TRUE(WaitRequest("/error.php", "errno=500&code=0", e2e::kStepMs))
+        << "no error page for the refused check";
+    EXPECT_TRUE(gui::WaitEnabled(gui::FindControl(page, kConnect), true, e2e::kStepMs));
+    EXPECT_TRUE(gui::WaitEnabled(gui::FindControl(page, kLineButton), true, e2e::kStepMs));
+    EXPECT_EQ(e2e::Requests("/vpn_auth.php"), dials);
+  }
 
   ASSERT_TRUE(gui::Click(gui::FindControl(page, kConnect)));
   ASSERT_TRUE(gui::WaitText(status, kConnectedNoRoutes, e2e::kDialMs))

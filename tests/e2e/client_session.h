@@ -63,6 +63,16 @@ class ClientSession {
   // Runs the line dialog from the page's line button and chooses the line with this id.
   // The latency the dialog measured is returned in *latency.
   bool ChooseLine(HWND page, LPARAM lineId, std::string* latency);
+  // The same in a line dialog that something else has opened.
+  bool PickLine(LPARAM lineId, std::string* latency);
+
+  // The command recorder put in the program directory as notepad.exe, explorer.exe and
+  // browser.exe: programs the client starts by those names are caught, not run. Commands()
+  // is every command line caught so far, one a line.
+  bool CatchCommands();
+  std::string Commands() const;
+  // Waits until a caught command line holds `part`.
+  bool WaitCommand(const std::string& part, DWORD ms) const;
 
   // Every message box of the client so far answered; the one awaited.
   gui::MessageBoxInfo WaitBox(DWORD ms = kStepMs) { return gui::WaitMessageBox(Pid(), ms); }
@@ -95,6 +105,23 @@ bool TrayIconShown(HWND owner, UINT id);
 // HKLM value written for a scenario and removed again.
 bool SetMachineString(const char* key, const char* name, const std::string& value);
 void DeleteMachineKey(const char* key);
+
+// While it lives, web addresses opened through the shell (http) go to the session's
+// browser.exe (ClientSession::CatchCommands); the prefix's own handler comes back after.
+class BrowserStandIn {
+ public:
+  explicit BrowserStandIn(const ClientSession& session);
+  ~BrowserStandIn();
+
+ private:
+  std::string m_old;
+  bool m_hadOld;
+};
+
+// Pixels of exactly this colour inside the window's rectangle on the screen, in all and row by
+// row (leaving `inset` pixels of the edges out, where frames are drawn).
+int ScreenPixels(HWND w, COLORREF color);
+std::vector<int> ScreenPixelRows(HWND w, COLORREF color, int inset);
 
 // HKCU\Control Panel\Desktop LogPixels (0: remove the value, the default of 96).
 void SetLogPixels(DWORD dpi);

@@ -170,6 +170,10 @@ HWND ClientSession::AccelPage(HWND frame) {
 
 bool ClientSession::ChooseLine(HWND page, LPARAM lineId, std::string* latency) {
   if (!gui::Click(gui::FindControl(page, kLineButtonId))) return false;
+  return PickLine(lineId, latency);
+}
+
+bool ClientSession::PickLine(LPARAM lineId, std::string* latency) {
   gui::WindowQuery q{Pid(), "#32770", kLineDialogTitle, true};
   // The dialog makes a web view of its own: as slow as the main window in a fresh prefix.
   HWND dlg = gui::WaitTopWindow(q, kFirstFrameMs);
@@ -194,6 +198,26 @@ bool ClientSession::ChooseLine(HWND page, LPARAM lineId, std::string* latency) {
   }
   if (!gui::Click(gui::FindControl(dlg, IDOK))) return false;
   return gui::WaitNoTopWindow(q, kStepMs) && measured;
+}
+
+bool ClientSession::CatchCommands() {
+  return CopyInto("COMMAND_RECORDER", m_dir + "\\notepad.exe") &&
+         CopyInto("COMMAND_RECORDER", m_dir + "\\explorer.exe") &&
+         CopyInto("COMMAND_RECORDER", m_dir + "\\browser.exe");
+}
+
+std::string ClientSession::Commands() const {
+  std::string lines;
+  ReadFileBytes(m_dir + "\\commands.txt", &lines);
+  return lines;
+}
+
+bool ClientSession::WaitCommand(const std::string& part, DWORD ms) const {
+  for (DWORD waited = 0; Commands().find(part) == std::string::npos; waited += 100) {
+    if (waited >= ms) return false;
+    Sleep(100);
+  }
+  return true;
 }
 
 std::string ClientSession::RunLog() const {
@@ -257,6 +281,73 @@ bool SetMachineString(const char* key, const char* name, const std::string& valu
 }
 
 void DeleteMachineKey(const char* key) { RegDeleteKeyA(HKEY_LOCAL_MACHINE, key); }
+
+namespace {
+const char kHttpOpen[] = "Software\\Classes\\http\\shell\\open\\command";
+}
+
+BrowserStandIn::BrowserStandIn(const ClientSession& session) : m_hadOld(false) {
+  char old[1024];
+  LONG size = sizeof old;
+  if (RegQueryValueA(HKEY_LOCAL_MACHINE, kHttpOpen, old, &size) == ERROR_SUCCESS) {
+    m_old = old;
+    m_hadOld = true;
+  }
+  std::string command = "\"" + session.Dir() + "\\browser.exe\" \"%1\"";
+  RegSetValueA(HKEY_LOCAL_MACHINE, kHttpOpen, REG_SZ, command.c_str(),
+               static_cast<DWORD>(command.size()));
+}
+
+BrowserStandIn::~BrowserStandIn() {
+  if (m_hadOld) {
+    RegSetValueA(HKEY_LOCAL_MACHINE, kHttpOpen, REG_SZ, m_old.c_str(),
+                 static_cast<DWORD>(m_old.size()));
+  } else {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kHttpOpen);
+  }
+}
+
+std::vector<int> ScreenPixelRows(HWND w, COLORREF color, int inset) {
+  RECT r = gui::WindowRect(w);
+  int width = r.right - r.left, height = r.bottom - r.top;
+  std::vector<int> rows;
+  if (width <= 2 * inset || height <= 2 * inset) return rows;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (dib && bits) {
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    // 32-bit DIB pixels are blue, green, red, unused.
+    const DWORD want = (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
+    const DWORD* p = static_cast<const DWORD*>(bits);
+    for (int y = inset; y < height - inset; ++y) {
+      int n = 0;
+      for (int x = inset; x < width - inset; ++x) n += (p[y * width + x] & 0xFFFFFF) == want;
+      rows.push_back(n);
+    }
+    SelectObject(mem, old);
+  }
+  if (dib) DeleteObject(dib);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return rows;
+}
+
+int ScreenPixels(HWND w, COLORREF color) {
+  int n = 0;
+  for (int row : ScreenPixelRows(w, color, 0)) n += row;
+  return n;
+}
 
 void SetLogPixels(DWORD dpi) {
   HKEY k;
