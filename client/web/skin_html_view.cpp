@@ -346,6 +346,12 @@ void CSkinHtmlView::OpenUrl(const std::string& url) {
   SysFreeString(target);
 }
 
+HRESULT CSkinHtmlView::GetControlSite(IOleClientSite** site) const {
+  if (!site) return E_POINTER;
+  *site = NULL;
+  return m_oleObject ? m_oleObject->GetClientSite(site) : E_FAIL;
+}
+
 void CSkinHtmlView::SetActiveObject(IOleInPlaceActiveObject* object) {
   if (object) object->AddRef();
   if (m_activeObject) m_activeObject->Release();

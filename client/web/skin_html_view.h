@@ -12,6 +12,7 @@
 
 #include <string>
 
+struct IOleClientSite;
 struct IOleObject;
 struct IOleInPlaceObject;
 struct IOleInPlaceActiveObject;
@@ -45,6 +46,9 @@ class CSkinHtmlView {
   const std::string& LastUrl() const { return m_lastUrl; }
   // True while the browser control lives in the window (it may not exist on every system).
   bool HasBrowser() const { return m_browser != NULL; }
+  // The host the browser control was given, as the control itself answers it (AddRef'ed):
+  // what it asks about menus, borders and keys. E_FAIL without a browser.
+  HRESULT GetControlSite(IOleClientSite** site) const;
 
   // The object that keyboard messages are offered to: the control names it through the
   // frame when it becomes UI-active (null takes it back). Held until the browser goes.

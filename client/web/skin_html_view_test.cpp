@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <ole2.h>
+#include <mshtmhst.h>
 #include <wininet.h>
 
 #include <gtest/gtest.h>
@@ -107,6 +108,21 @@ TEST_F(SkinHtmlViewTest, CreateDropsTheBorderAndDeleteTakesTheWindow) {
   EXPECT_EQ(0, GetWindowLongA(hView, GWL_STYLE) & WS_BORDER);
   EXPECT_TRUE(view->ShowWindow(SW_HIDE));  // it was visible
   EXPECT_FALSE(IsWindowVisible(hView));
+  // The page's context menu: the control asks the host it was given, which takes every one
+  // so that none is shown.
+  IOleClientSite* site = NULL;
+  if (BrowserExpected()) {
+    ASSERT_EQ(S_OK, view->GetControlSite(&site));
+    IDocHostUIHandler* ui = NULL;
+    ASSERT_EQ(S_OK, site->QueryInterface(IID_IDocHostUIHandler, reinterpret_cast<void**>(&ui)));
+    POINT at = {20, 20};
+    EXPECT_EQ(S_OK, ui->ShowContextMenu(CONTEXT_MENU_DEFAULT, &at, NULL, NULL));
+    EXPECT_EQ(S_OK, ui->ShowContextMenu(CONTEXT_MENU_TEXTSELECT, &at, NULL, NULL));
+    ui->Release();
+    site->Release();
+  } else {
+    EXPECT_EQ(E_FAIL, view->GetControlSite(&site));
+  }
   delete view;
   EXPECT_FALSE(IsWindow(hView));
 }
