@@ -61,13 +61,16 @@ fi
 long "preparing the 32-bit Windows environment, about 7 minutes, once"
 
 # 3. The i386 chroot. debootstrap's second stage already runs i386 programs through qemu.
-if [ ! -x "$ACCEL_W32_ROOT/usr/bin/apt-get" ]; then
+# An interrupted debootstrap leaves a tree that looks whole: only its own marker counts.
+if [ ! -f "$ACCEL_W32_ROOT/.accel-debootstrap" ]; then
   long "debootstrap of an i386 bookworm, about 3 minutes"
   {
     command -v debootstrap >/dev/null ||
       { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap; }
+    accel_w32_umount
     rm -rf "$ACCEL_W32_ROOT"
-    debootstrap --arch=i386 --variant=minbase bookworm "$ACCEL_W32_ROOT" "$mirror"
+    debootstrap --arch=i386 --variant=minbase bookworm "$ACCEL_W32_ROOT" "$mirror" &&
+      touch "$ACCEL_W32_ROOT/.accel-debootstrap"
   } >"$logs/debootstrap.log" 2>&1 || failed "debootstrap of the i386 chroot" debootstrap.log
 fi
 cp /etc/hosts /etc/resolv.conf "$ACCEL_W32_ROOT/etc/" 2>/dev/null

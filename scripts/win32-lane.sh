@@ -48,3 +48,11 @@ accel_w32_mount() {
     mountpoint -q "$r$d" || { mount --bind "$d" "$r$d" && mount --make-slave "$r$d"; } || return 1
   done
 }
+
+# Every mount inside the chroot, innermost first (before the chroot is made anew).
+accel_w32_umount() {
+  local m
+  for m in $(awk -v r="$ACCEL_W32_ROOT/" 'index($2, r) == 1 {print $2}' /proc/mounts | sort -r); do
+    umount "$m" 2>/dev/null || umount -l "$m"
+  done
+}
