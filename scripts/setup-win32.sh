@@ -64,14 +64,17 @@ long "preparing the 32-bit Windows environment, about 7 minutes, once"
 # An interrupted debootstrap leaves a tree that looks whole: only its own marker counts.
 if [ ! -f "$ACCEL_W32_ROOT/.accel-debootstrap" ]; then
   long "debootstrap of an i386 bookworm, about 3 minutes"
-  {
+  (
+    set -e
     command -v debootstrap >/dev/null ||
       { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap; }
+    # Never remove through a bind mount (the checkout, /tmp): nothing may stay mounted.
     accel_w32_umount
+    if grep -q " $ACCEL_W32_ROOT/" /proc/mounts; then echo "still mounted inside $ACCEL_W32_ROOT"; exit 1; fi
     rm -rf "$ACCEL_W32_ROOT"
-    debootstrap --arch=i386 --variant=minbase bookworm "$ACCEL_W32_ROOT" "$mirror" &&
-      touch "$ACCEL_W32_ROOT/.accel-debootstrap"
-  } >"$logs/debootstrap.log" 2>&1 || failed "debootstrap of the i386 chroot" debootstrap.log
+    debootstrap --arch=i386 --variant=minbase bookworm "$ACCEL_W32_ROOT" "$mirror"
+    touch "$ACCEL_W32_ROOT/.accel-debootstrap"
+  ) >"$logs/debootstrap.log" 2>&1 || failed "debootstrap of the i386 chroot" debootstrap.log
 fi
 cp /etc/hosts /etc/resolv.conf "$ACCEL_W32_ROOT/etc/" 2>/dev/null
 printf 'deb %s bookworm main\ndeb %s bookworm-updates main\n' "$mirror" "$mirror" \
