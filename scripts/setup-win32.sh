@@ -47,7 +47,8 @@ fi
 
 # 2. binfmt_misc: i386 ELF executables and PIEs go to qemu. The F flag opens the interpreter
 # now, so that it works inside the chroot, where its path does not exist.
-{
+(
+  set -e
   mountpoint -q "$ACCEL_W32_BINFMT" || mount -t binfmt_misc binfmt_misc "$ACCEL_W32_BINFMT"
   if ! grep -qx "interpreter $ACCEL_W32_QEMU" "$ACCEL_W32_BINFMT/qemu-i386" 2>/dev/null; then
     [ -e "$ACCEL_W32_BINFMT/qemu-i386" ] && echo -1 >"$ACCEL_W32_BINFMT/qemu-i386"
@@ -55,7 +56,7 @@ fi
       >"$ACCEL_W32_BINFMT/register"
   fi
   grep -qx enabled "$ACCEL_W32_BINFMT/qemu-i386" || echo 1 >"$ACCEL_W32_BINFMT/qemu-i386"
-} >"$logs/binfmt.log" 2>&1 || failed "binfmt_misc registration" binfmt.log
+) >"$logs/binfmt.log" 2>&1 || failed "binfmt_misc registration" binfmt.log
 
 [ -f "$ACCEL_W32_ROOT/.accel-ready" ] && { accel_w32_mount || failed "chroot mounts" mounts.log; exit 0; }
 long "preparing the 32-bit Windows environment, about 7 minutes, once"

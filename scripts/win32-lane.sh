@@ -18,6 +18,7 @@ accel_w32_possible() {
   if [ "$(id -u)" -ne 0 ]; then
     echo "32-bit lane: needs root (binfmt_misc registration, chroot)" >&2; return 1
   fi
+  grep -qw binfmt_misc /proc/filesystems 2>/dev/null || modprobe binfmt_misc 2>/dev/null
   if [ ! -d "$ACCEL_W32_BINFMT" ] || ! grep -qw binfmt_misc /proc/filesystems 2>/dev/null; then
     echo "32-bit lane: this kernel offers no binfmt_misc file system" >&2; return 1
   fi
