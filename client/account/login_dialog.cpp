@@ -85,8 +85,11 @@ void CLoginDialog::OnOK() {
 }
 
 void CLoginDialog::EnableAccountInputs(bool enable) {
-  EnableItem(IDOK, enable);
+  // The login button goes off first and comes back last: whenever it can be pressed, what it
+  // sends can be edited.
+  if (!enable) EnableItem(IDOK, false);
   for (int id : kAccountInputs) EnableItem(id, enable);
+  if (enable) EnableItem(IDOK, true);
 }
 
 LRESULT CLoginDialog::OnVerified(WPARAM, LPARAM) {
