@@ -22,7 +22,7 @@ while IFS= read -r -d '' f; do
     014c) count=$((count + 1)) ;;
     *) echo "not i386: $f (machine $m)"; status=1 ;;
   esac
-  [ "${ACCEL_LANE32_VERBOSE:-1}" = 1 ] && echo "$m ${f#"$PWD"/}"
+  echo "$m ${f#"$PWD"/}"
 done < <(find "$app" "$(dirname "$zip")"/accelclient-*-setup.exe "$build" \
            -path '*/wineprefix' -prune -o -path '*/CMakeFiles' -prune -o \
            -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0 | sort -z)

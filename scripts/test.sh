@@ -63,7 +63,7 @@ accel_wine_stop
 
 if [ $lane32 -eq 1 ]; then
   step "32-bit lane: the program files it runs"
-  ACCEL_LANE32_VERBOSE=${ACCEL_LANE32_VERBOSE:-1} bash scripts/check-lane32.sh build/win32/app \
+  bash scripts/check-lane32.sh build/win32/app \
     "$(ls -t build/win32/accelclient-*-win32.zip | head -1)" build/win32test || fail "32-bit lane: program files"
   step "32-bit lane: shipping build and 32-bit tests under the emulated 32-bit Wine"
   . scripts/wine-env.sh build/win32test win32
