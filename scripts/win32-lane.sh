@@ -46,6 +46,11 @@ accel_w32_mount() {
   for d in "$@"; do
     d=$(cd "$d" && pwd -P) || return 1
     mkdir -p "$r$d"
+    # A folder removed and made anew at the same path (a new clone) leaves the old mount
+    # showing the removed folder: it must show this one.
+    if mountpoint -q "$r$d" && [ "$(stat -c %d:%i "$d")" != "$(stat -c %d:%i "$r$d")" ]; then
+      umount -l "$r$d" || return 1
+    fi
     mountpoint -q "$r$d" || { mount --bind "$d" "$r$d" && mount --make-slave "$r$d"; } || return 1
   done
 }
