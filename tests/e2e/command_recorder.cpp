@@ -10,13 +10,25 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char* slash = path + n;
   while (slash > path && slash[-1] != '\\') --slash;
   lstrcpynA(slash, "commands.txt", static_cast<int>(MAX_PATH - (slash - path)));
-  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, 0, nullptr);
+  // Programs started together (the log in notepad, then the site in explorer) record at
+  // once: appending is a seek and a write, so without the file to itself one line would
+  // overwrite the other.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int tries = 0; tries < 200 && file == INVALID_HANDLE_VALUE; ++tries) {
+    file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      if (GetLastError() != ERROR_SHARING_VIOLATION) return 1;
+      Sleep(50);
+    }
+  }
   if (file == INVALID_HANDLE_VALUE) return 1;
-  const char* line = GetCommandLineA();
+  char line[4096];
+  int length = lstrlenA(GetCommandLineA());
+  if (length > static_cast<int>(sizeof line) - 3) length = sizeof line - 3;
+  CopyMemory(line, GetCommandLineA(), length);
+  CopyMemory(line + length, "\r\n", 2);
   DWORD written = 0;
-  WriteFile(file, line, lstrlenA(line), &written, nullptr);
-  WriteFile(file, "\r\n", 2, &written, nullptr);
+  WriteFile(file, line, length + 2, &written, nullptr);
   CloseHandle(file);
   return 0;
 }
