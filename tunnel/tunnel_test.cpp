@@ -141,6 +141,13 @@ class TunnelTest : public ::testing::Test {
   void Start(const char* host = "1.2.3.4", const char* user = "user", const char* pass = "pass") {
     start_(host, "Line A", "", user, pass, 0);
   }
+  // A start that the fake dial-up API carries to a live connection: dialling, then connected.
+  void StartConnected() {
+    Start();
+    WaitEvents(1);
+    ras_.Notify(RASCS_Connected, 0);
+    WaitEvents(2);
+  }
 
   // The run log's records, prefix removed.
   std::vector<std::string> LogLines() {
@@ -438,10 +445,7 @@ TEST_F(TunnelTest, XpAddressThatCannotBeFetchedStillConnectsWithTheOldEmptyText)
 
 TEST_F(TunnelTest, XpLineDroppedByTheServiceDisconnectsAndForgetsTheAddress) {
   InitWithWindow();
-  Start();
-  WaitEvents(1);
-  ras_.Notify(RASCS_Connected, 0);
-  WaitEvents(2);
+  StartConnected();
   ASSERT_NE(getIp_(), 0);
   ras_.Notify(RASCS_Disconnected, 0);
   EXPECT_EQ(WaitEvents(3).back(), Msg(WM_TUNNEL_DISCONNECTED, 0, 0));
@@ -450,10 +454,7 @@ TEST_F(TunnelTest, XpLineDroppedByTheServiceDisconnectsAndForgetsTheAddress) {
 
 TEST_F(TunnelTest, XpErrorThatEndsALiveConnectionEndsItWholly) {
   InitWithWindow();
-  Start();
-  WaitEvents(1);
-  ras_.Notify(RASCS_Connected, 0);
-  WaitEvents(2);
+  StartConnected();
   ASSERT_NE(getIp_(), 0);
   // The service ends the connection with an error code: the callback checks the error first.
   ras_.Notify(RASCS_Disconnected, ERROR_REMOTE_DISCONNECTION);
@@ -486,10 +487,7 @@ TEST_F(TunnelTest, XpCloseWhileIdleCompletesAtOnce) {
 TEST_F(TunnelTest, XpCloseAfterConnectHangsUpTheDialledHandle) {
   InitWithWindow();
   ras_.statusQueriesUntilGone = 3;
-  Start();
-  WaitEvents(1);
-  ras_.Notify(RASCS_Connected, 0);
-  WaitEvents(2);
+  StartConnected();
   close_();
   EXPECT_EQ(WaitEvents(4), (std::vector<Ev>{Msg(WM_TUNNEL_DIALING),
                                             WithText(WM_TUNNEL_CONNECTED, 0, "10.8.0.2"),
@@ -514,10 +512,7 @@ TEST_F(TunnelTest, XpHangUpThatNeverCompletesTimesOutAfterTwoHundredTries) {
 
 TEST_F(TunnelTest, XpExitWhileConnectedHangsUpThenEnds) {
   InitWithWindow();
-  Start();
-  WaitEvents(1);
-  ras_.Notify(RASCS_Connected, 0);
-  WaitEvents(2);
+  StartConnected();
   Uninit();
   EXPECT_EQ(WaitEvents(3).back(), Msg(WM_TUNNEL_CLOSING));
   Pump(300);
@@ -530,10 +525,7 @@ TEST_F(TunnelTest, XpExitWhileConnectedHangsUpThenEnds) {
 
 TEST_F(TunnelTest, XpUnloadDuringASlowHangUpIsSafeAndTheHangUpCompletes) {
   InitWithWindow();
-  Start();
-  WaitEvents(1);
-  ras_.Notify(RASCS_Connected, 0);
-  WaitEvents(2);
+  StartConnected();
   ras_.statusQueriesUntilGone = 50;  // about five seconds
   DWORD t0 = GetTickCount();
   Uninit();
