@@ -12,6 +12,8 @@
 #include <thread>
 #include <utility>
 
+#include "netsim.h"
+
 namespace stub {
 
 namespace {
@@ -257,6 +259,10 @@ HttpFront::Answer HttpFront::NormalAnswer(const httplib::Request& req) const {
   } else {
     if (path == "/report_ip.php" || path == "/send_report.php") return {200, kPlain, "OK"};
     if (path == "/vpn_auth.php") return DialUpCheckAnswer(req);
+    if (netsim_ && (path == "/_tunnel" || path == "/_route" || path == "/_routes")) {
+      NetSim::Answer a = netsim_->Handle(path, req.params);
+      return {a.status, kPlain, a.body};
+    }
     if (IsServicePagePath(path)) {
       std::vector<std::string> cookies;
       auto range = req.headers.equal_range("Cookie");

@@ -14,6 +14,8 @@
 
 namespace stub {
 
+class NetSim;
+
 enum class FrontRole { kLists, kPages };
 
 const char* FrontRoleName(FrontRole role);
@@ -41,6 +43,8 @@ class HttpFront {
   // (the library only stops a server that is already running), so callers wait first.
   void WaitUntilRunning() const;
   void Stop();
+  // The simulated network's endpoints on the pages port; without it they answer 404.
+  void SetNetSim(NetSim* netsim) { netsim_ = netsim; }
 
  private:
   struct Answer {
@@ -61,6 +65,7 @@ class HttpFront {
   FaultTable& faults_;
   RequestRecorder& recorder_;
   int port_ = 0;
+  NetSim* netsim_ = nullptr;
   httplib::Server server_;
 };
 

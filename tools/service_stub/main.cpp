@@ -15,6 +15,7 @@
 #include "fault_table.h"
 #include "http_front.h"
 #include "login_front.h"
+#include "netsim.h"
 #include "request_recorder.h"
 #include "sample_data.h"
 #include "stub_options.h"
@@ -43,6 +44,14 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Checked before anything else is done: outside a namespace of its own the simulated
+  // network would put devices and routes into the host's network.
+  std::string netsim_refusal;
+  if (options.netsim && !stub::InOwnNetworkNamespace(&netsim_refusal)) {
+    std::fprintf(stderr, "service_stub: --netsim refused: %s\n", netsim_refusal.c_str());
+    return 2;
+  }
+
   struct stat st;
   if (stat(options.data_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     std::fprintf(stderr, "service_stub: no data directory %s\n", options.data_dir.c_str());
@@ -66,9 +75,17 @@ int main(int argc, char** argv) {
   stub::FaultTable faults;
   for (const auto& rule : options.faults) faults.Set(rule.first, rule.second);
 
+  // Before any port is bound: a new namespace starts with lo down, and 127.0.0.1 with it.
+  stub::NetSim netsim;
+  if (options.netsim && !netsim.Start(options.packets_path, &error)) {
+    std::fprintf(stderr, "service_stub: %s\n", error.c_str());
+    return 1;
+  }
+
   stub::SampleData data(options.data_dir);
   stub::HttpFront lists(stub::FrontRole::kLists, data, faults, recorder);
   stub::HttpFront pages(stub::FrontRole::kPages, data, faults, recorder);
+  if (options.netsim) pages.SetNetSim(&netsim);
   int list_port = lists.Bind(options.list_port);
   if (list_port < 0) {
     std::fprintf(stderr, "service_stub: cannot listen on 127.0.0.1:%d: %s\n", options.list_port,
@@ -101,8 +118,11 @@ int main(int argc, char** argv) {
   // Every port is served from here on (the login socket queues datagrams from its bind);
   // the line tells a caller that asked for port 0 which ports it got.
   std::printf("service_stub: lists on 127.0.0.1:%d, pages on 127.0.0.1:%d, login on 127.0.0.1:%d, "
-              "data %s\n",
-              list_port, web_port, login_port, options.data_dir.c_str());
+              "data %s%s\n",
+              list_port, web_port, login_port, options.data_dir.c_str(),
+              options.netsim ? ", simulated network: lan0 198.18.0.2 peer 198.18.0.1, "
+                               "default via 198.18.0.1"
+                             : "");
   std::fflush(stdout);
 
   int signo = 0;
@@ -116,6 +136,7 @@ int main(int argc, char** argv) {
   list_thread.join();
   page_thread.join();
   login_thread.join();
+  netsim.Stop();
   if (!options.pid_path.empty()) unlink(options.pid_path.c_str());
   std::printf("service_stub: stopped (signal %d)\n", signo);
   return 0;

@@ -32,6 +32,10 @@ const char* StubUsage() {
          "  --fault PATH=MODE   answer PATH (\"login\": the login datagrams, \"*\": every path)\n"
          "                      with MODE from the start;\n"
          "                      MODE is normal, 404, 500, slow:<ms>, cut or drop (repeatable)\n"
+         "  --netsim            create the simulated network: lan0 with the default route,\n"
+         "                      /_tunnel, /_route and /_routes on the pages port (refused\n"
+         "                      outside a network namespace of its own)\n"
+         "  --packets FILE      append one JSON line per packet of the simulated network\n"
          "  --help              show this text\n"
          "Modes change at run time with POST /_control path=PATH&mode=MODE on the list port.\n"
          "Stops cleanly on SIGTERM or SIGINT.\n";
@@ -55,9 +59,14 @@ bool ParseStubOptions(const std::vector<std::string>& args, const std::string& d
       o.help = true;
       continue;
     }
+    if (name == "--netsim" && !has_value) {
+      o.netsim = true;
+      continue;
+    }
     bool known = name == "--data" || name == "--list-port" || name == "--web-port" ||
                  name == "--login-port" ||
-                 name == "--record" || name == "--pidfile" || name == "--fault";
+                 name == "--record" || name == "--pidfile" || name == "--fault" ||
+                 name == "--packets";
     if (!known) {
       *error = "unknown option: " + args[i];
       return false;
@@ -87,6 +96,8 @@ bool ParseStubOptions(const std::vector<std::string>& args, const std::string& d
       o.record_path = value;
     } else if (name == "--pidfile") {
       o.pid_path = value;
+    } else if (name == "--packets") {
+      o.packets_path = value;
     } else {
       std::pair<std::string, FaultMode> rule;
       if (!ParseFaultRule(value, &rule.first, &rule.second)) {
@@ -98,6 +109,10 @@ bool ParseStubOptions(const std::vector<std::string>& args, const std::string& d
   }
   if (o.list_port != 0 && o.list_port == o.web_port) {
     *error = "--list-port and --web-port must differ";
+    return false;
+  }
+  if (!o.packets_path.empty() && !o.netsim) {
+    *error = "--packets needs --netsim";
     return false;
   }
   *options = o;

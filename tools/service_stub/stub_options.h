@@ -17,6 +17,8 @@ struct StubOptions {
   std::string record_path;
   std::string pid_path;
   std::vector<std::pair<std::string, FaultMode>> faults;
+  bool netsim = false;       // hold the simulated network (only inside a namespace of its own)
+  std::string packets_path;  // packet record of the simulated network
   bool help = false;
 };
 

@@ -1,0 +1,357 @@
+#include "netsim.h"
+
+#include <fcntl.h>
+#include <linux/if_tun.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "netlink_routes.h"
+#include "netsim_rules.h"
+#include "request_recorder.h"
+
+namespace stub {
+
+namespace {
+
+constexpr char kLanName[] = "lan0";
+constexpr char kPppName[] = "ppp0";
+constexpr uint32_t kMaxDropMs = 24u * 3600 * 1000;
+// Packets taken from one device per round, so that a flood on one does not starve the other
+// or a waiting change.
+constexpr int kPacketsPerRound = 64;
+
+int64_t NowMillis() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Creates a tun device of the given name held by this process (not persistent), with
+// address local peer <peer>, up. Returns 0 or errno, with the step in *step.
+int OpenTunDevice(const char* name, uint32_t local, uint32_t peer, int* fd_out, int* ifindex_out,
+                  const char** step) {
+  *step = "open /dev/net/tun";
+  int fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  ifreq ifr{};
+  ifr.ifr_flags = IFF_TUN | IFF_NO_PI;
+  std::strncpy(ifr.ifr_name, name, IFNAMSIZ - 1);
+  int rc = 0;
+  int ifindex = 0;
+  *step = "TUNSETIFF";
+  if (ioctl(fd, TUNSETIFF, &ifr) != 0) {
+    rc = errno;
+  } else if ((*step = "interface index", ifindex = static_cast<int>(if_nametoindex(name))) == 0) {
+    rc = errno ? errno : ENODEV;
+  } else if ((*step = "address", rc = nl::AddPeerAddress(ifindex, local, peer)) == 0) {
+    *step = "link up";
+    rc = nl::SetLinkUp(ifindex);
+  }
+  if (rc != 0) {
+    close(fd);
+    return rc;
+  }
+  *fd_out = fd;
+  *ifindex_out = ifindex;
+  return 0;
+}
+
+bool ParseMillis(const std::string& text, uint32_t* ms) {
+  if (text.empty() || text.size() > 8) return false;
+  uint32_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (v > kMaxDropMs) return false;
+  *ms = v;
+  return true;
+}
+
+// Namespace inode numbers from here up are handed out as namespaces are made; those below
+// are the fixed numbers of the initial ones.
+constexpr ino_t kFirstDynamicNsInode = 0xF0000000u;
+
+const std::string* Param(const std::multimap<std::string, std::string>& query, const char* name) {
+  auto it = query.find(name);
+  return it == query.end() ? nullptr : &it->second;
+}
+
+std::string IfName(int ifindex) {
+  char name[IF_NAMESIZE] = "";
+  if (ifindex <= 0 || !if_indextoname(static_cast<unsigned>(ifindex), name)) return "-";
+  return name;
+}
+
+bool KernelAtLeast(int major, int minor) {
+  utsname u{};
+  int have_major = 0, have_minor = 0;
+  if (uname(&u) != 0 || std::sscanf(u.release, "%d.%d", &have_major, &have_minor) != 2) return false;
+  return have_major > major || (have_major == major && have_minor >= minor);
+}
+
+}  // namespace
+
+bool InOwnNetworkNamespace(std::string* why) {
+  struct stat self {}, init {};
+  if (stat("/proc/self/ns/net", &self) != 0) {
+    *why = std::string("cannot read /proc/self/ns/net: ") + std::strerror(errno);
+    return false;
+  }
+  if (stat("/proc/1/ns/net", &init) == 0) {
+    if (self.st_dev == init.st_dev && self.st_ino == init.st_ino) {
+      *why = "this is the host's network namespace (start it inside a namespace of its own, "
+             "for example with /usr/bin/unshare --net)";
+      return false;
+    }
+    return true;
+  }
+  // Where pid 1 is out of reach (a sandbox's init may be), the inode number tells: the
+  // initial namespaces carry fixed numbers below the first one the kernel hands out, and
+  // since Linux 6.18 that holds for the network namespace too. On older kernels the host's
+  // namespace looks like any other, so nothing can be told and the answer is no.
+  if (self.st_ino < kFirstDynamicNsInode) {
+    *why = "this is the host's network namespace (start it inside a namespace of its own, "
+           "for example with /usr/bin/unshare --net)";
+    return false;
+  }
+  if (!KernelAtLeast(6, 18)) {
+    *why = "cannot tell this network namespace from the host's: /proc/1/ns/net is not readable";
+    return false;
+  }
+  return true;
+}
+
+NetSim::~NetSim() {
+  Stop();
+  if (lan_.fd >= 0) close(lan_.fd);
+  if (ppp_.fd >= 0) close(ppp_.fd);
+  if (wake_fd_ >= 0) close(wake_fd_);
+  if (packets_fd_ >= 0) close(packets_fd_);
+}
+
+bool NetSim::Start(const std::string& packets_path, std::string* error) {
+  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_fd_ < 0) {
+    *error = std::string("eventfd: ") + std::strerror(errno);
+    return false;
+  }
+  if (!packets_path.empty()) {
+    packets_fd_ = open(packets_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (packets_fd_ < 0) {
+      *error = "cannot open packet record " + packets_path + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  // A new namespace starts with lo down, and the ports are on 127.0.0.1.
+  int lo = static_cast<int>(if_nametoindex("lo"));
+  int rc = lo == 0 ? ENODEV : nl::SetLinkUp(lo);
+  if (rc != 0) {
+    *error = std::string("cannot bring lo up: ") + std::strerror(rc);
+    return false;
+  }
+  const char* step = "";
+  rc = OpenTunDevice(kLanName, kLanAddress, kLanPeer, &lan_.fd, &lan_.ifindex, &step);
+  if (rc != 0) {
+    *error = std::string("cannot create lan0 (") + step + "): " + std::strerror(rc);
+    return false;
+  }
+  lan_.name = kLanName;
+  lan_.local = kLanAddress;
+  rc = nl::AddRoute(0, 0, kLanPeer, lan_.ifindex);
+  if (rc != 0) {
+    *error = std::string("cannot add the default route via 198.18.0.1: ") + std::strerror(rc);
+    return false;
+  }
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+void NetSim::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    cv_.notify_all();
+  }
+  Wake();
+  if (thread_.joinable()) thread_.join();
+}
+
+void NetSim::Wake() {
+  uint64_t one = 1;
+  if (wake_fd_ >= 0 && write(wake_fd_, &one, sizeof one) < 0) {
+    // Already signalled to its limit: the thread wakes all the same.
+  }
+}
+
+template <typename Change>
+void NetSim::WhilePacketThreadParked(Change change) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  ++changes_waiting_;
+  Wake();
+  cv_.wait(lock, [this] { return parked_; });
+  change();
+  --changes_waiting_;
+  cv_.notify_all();
+}
+
+void NetSim::ClosePpp() {
+  if (ppp_.fd >= 0) close(ppp_.fd);  // the device and every route through it go with it
+  ppp_ = Device();
+  drop_pending_ = false;
+}
+
+NetSim::Answer NetSim::Handle(const std::string& path,
+                              const std::multimap<std::string, std::string>& query) {
+  if (path == "/_tunnel") return Tunnel(query);
+  if (path == "/_route") return Route(query);
+  return Routes();
+}
+
+NetSim::Answer NetSim::Tunnel(const std::multimap<std::string, std::string>& query) {
+  const std::string* up = Param(query, "up");
+  const std::string* down = Param(query, "down");
+  if ((up == nullptr) == (down == nullptr)) {
+    return {500, "ERROR need up=<client>&server=<server> or down=<client>\n"};
+  }
+  uint32_t client = 0;
+  if (!ParseDottedAddress(up ? *up : *down, &client)) return {500, "ERROR bad client address\n"};
+  if (down) {
+    WhilePacketThreadParked([&] {
+      if (ppp_.fd >= 0 && ppp_.local == client) ClosePpp();
+    });
+    return {200, "OK"};
+  }
+  const std::string* server_text = Param(query, "server");
+  uint32_t server = 0;
+  if (!server_text || !ParseDottedAddress(*server_text, &server)) {
+    return {500, "ERROR bad server address\n"};
+  }
+  const std::string* drop_text = Param(query, "drop_ms");
+  uint32_t drop_ms = 0;
+  if (drop_text && !ParseMillis(*drop_text, &drop_ms)) return {500, "ERROR bad drop_ms\n"};
+  Answer answer{200, "OK"};
+  WhilePacketThreadParked([&] {
+    ClosePpp();
+    const char* step = "";
+    int fd = -1, ifindex = 0;
+    int rc = OpenTunDevice(kPppName, client, server, &fd, &ifindex, &step);
+    if (rc != 0) {
+      answer = {500, std::string("ERROR ") + step + ": " + std::strerror(rc) + "\n"};
+      return;
+    }
+    ppp_.name = kPppName;
+    ppp_.fd = fd;
+    ppp_.ifindex = ifindex;
+    ppp_.local = client;
+    if (drop_text) {
+      drop_pending_ = true;
+      drop_at_ = Clock::now() + std::chrono::milliseconds(drop_ms);
+    }
+  });
+  return answer;
+}
+
+NetSim::Answer NetSim::Route(const std::multimap<std::string, std::string>& query) {
+  RoutePlan plan = PlanForwardEntry(query, [](int ifindex, std::vector<uint32_t>* addresses) {
+    if (IfName(ifindex) == "-") return false;
+    nl::InterfaceAddresses(ifindex, addresses);
+    return true;
+  });
+  if (plan.code != kWinOk) return {200, std::to_string(plan.code)};
+  int rc = nl::AddRoute(plan.dest, plan.prefix_len, plan.gateway, plan.ifindex);
+  return {200, std::to_string(WindowsCodeForRouteErrno(rc))};
+}
+
+NetSim::Answer NetSim::Routes() {
+  std::vector<nl::RouteEntry> routes;
+  int rc = nl::DumpMainRoutes(&routes);
+  if (rc != 0) return {500, std::string("ERROR ") + std::strerror(rc) + "\n"};
+  std::string body;
+  for (const nl::RouteEntry& r : routes) {
+    body += FormatAddress(r.dest) + "/" + std::to_string(r.prefix_len) + " " +
+            FormatAddress(r.gateway) + " " + IfName(r.ifindex) + "\n";
+  }
+  return {200, body};
+}
+
+void NetSim::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    if (changes_waiting_ > 0) {
+      parked_ = true;
+      cv_.notify_all();
+      cv_.wait(lock, [this] { return changes_waiting_ == 0 || stopping_; });
+      parked_ = false;
+      continue;
+    }
+    int timeout = -1;
+    if (drop_pending_) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(drop_at_ - Clock::now()).count();
+      if (left <= 0) {
+        ClosePpp();  // the dropped line: gone without a hang-up
+        continue;
+      }
+      timeout = static_cast<int>(left) + 1;
+    }
+    pollfd fds[3] = {{wake_fd_, POLLIN, 0}, {lan_.fd, POLLIN, 0}, {ppp_.fd, POLLIN, 0}};
+    nfds_t count = ppp_.fd >= 0 ? 3 : 2;
+    lock.unlock();
+    int n = poll(fds, count, timeout);
+    lock.lock();
+    if (n <= 0) continue;
+    if (fds[0].revents) {
+      uint64_t drained;
+      if (read(wake_fd_, &drained, sizeof drained) < 0) {
+        // Nothing to drain: another wake took it.
+      }
+    }
+    // Devices change only while this thread is parked, so the descriptors polled are
+    // still the ones open.
+    if (fds[1].revents & POLLIN) ReadPackets(lan_);
+    if (count == 3 && (fds[2].revents & POLLIN)) ReadPackets(ppp_);
+  }
+  // From here on changes go ahead without this thread.
+  parked_ = true;
+  cv_.notify_all();
+}
+
+void NetSim::ReadPackets(Device& device) {
+  static uint8_t buf[65536];
+  std::vector<uint8_t> answer;
+  for (int i = 0; i < kPacketsPerRound; ++i) {
+    ssize_t n = read(device.fd, buf, sizeof buf);
+    if (n < 0) return;  // EAGAIN: all read; anything else: the next poll tells
+    PacketInfo info = ReadPacket(buf, static_cast<size_t>(n));
+    if (!info.ipv4) continue;
+    RecordPacket(FormatPacketLine(info, ++packet_seq_, FormatRecordTime(NowMillis()), device.name));
+    if (BuildEchoAnswer(buf, static_cast<size_t>(n), &answer) &&
+        write(device.fd, answer.data(), answer.size()) < 0) {
+      // A full queue drops the answer, as a congested line would.
+    }
+  }
+}
+
+void NetSim::RecordPacket(const std::string& line) {
+  if (packets_fd_ < 0) return;
+  std::string text = line + "\n";
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(packets_fd_, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace stub

@@ -1,0 +1,83 @@
+// The simulated network of a run, held by the stand-in inside the run's own network
+// namespace: the PC's connection lan0 (198.18.0.2 peer 198.18.0.1, the default route) and,
+// while the simulated dial-up is connected, the tunnel ppp0. Both are tun devices of this
+// process, so they vanish with it. A thread reads them: every IPv4 packet is recorded and
+// UDP and ICMP echo are answered back into the same device, as the game servers would.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace stub {
+
+constexpr uint32_t kLanAddress = 0xC6120002;  // 198.18.0.2, the PC
+constexpr uint32_t kLanPeer = 0xC6120001;     // 198.18.0.1, its gateway
+
+// True when this process's network namespace is not the initial one (that of pid 1).
+// The simulated network must never create devices or routes in the host's namespace.
+bool InOwnNetworkNamespace(std::string* why);
+
+class NetSim {
+ public:
+  struct Answer {
+    int status;
+    std::string body;  // plain text
+  };
+
+  NetSim() = default;
+  NetSim(const NetSim&) = delete;
+  NetSim& operator=(const NetSim&) = delete;
+  ~NetSim();
+
+  // Brings lo up, creates lan0 with its address and the default route, opens the packet
+  // record (none for an empty path) and starts the packet thread.
+  bool Start(const std::string& packets_path, std::string* error);
+  void Stop();
+
+  // /_tunnel, /_route and /_routes of the pages port; query as the request carried it.
+  Answer Handle(const std::string& path, const std::multimap<std::string, std::string>& query);
+
+ private:
+  struct Device {
+    std::string name;
+    int fd = -1;
+    int ifindex = 0;
+    uint32_t local = 0;
+  };
+  using Clock = std::chrono::steady_clock;
+
+  Answer Tunnel(const std::multimap<std::string, std::string>& query);
+  Answer Route(const std::multimap<std::string, std::string>& query);
+  Answer Routes();
+
+  // Every open or close of a device happens with the packet thread parked outside poll:
+  // a descriptor that a poll still waits on keeps its device alive after close, and the
+  // next ppp0 could not take the name.
+  template <typename Change>
+  void WhilePacketThreadParked(Change change);
+  void Wake();
+  void ClosePpp();
+  void Run();
+  void ReadPackets(Device& device);
+  void RecordPacket(const std::string& line);
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  int changes_waiting_ = 0;
+  bool parked_ = false;
+  bool stopping_ = false;
+  bool drop_pending_ = false;
+  Clock::time_point drop_at_;
+  Device lan_, ppp_;
+  int wake_fd_ = -1;
+  int packets_fd_ = -1;
+  uint64_t packet_seq_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace stub
