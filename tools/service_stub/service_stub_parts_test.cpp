@@ -2,12 +2,14 @@
 // and the stand-in page.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include "fault_table.h"
 #include "http_front.h"
 #include "login_front.h"
+#include "netsim_rules.h"
 #include "request_recorder.h"
 #include "sample_data.h"
 #include "stub_options.h"
@@ -204,6 +206,112 @@ TEST(LoginRequest, LoginIsAFaultNameOfItsOwn) {
   ASSERT_TRUE(ParseFaultRule("login=slow:50", &path, &mode));
   EXPECT_EQ(path, "login");
   EXPECT_FALSE(ParseFaultRule("logins=drop", &path, &mode));
+}
+
+
+std::multimap<std::string, std::string> Query(const std::string& text) {
+  std::multimap<std::string, std::string> q;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('&', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string pair = text.substr(pos, end - pos);
+    size_t eq = pair.find('=');
+    q.emplace(pair.substr(0, eq), eq == std::string::npos ? "" : pair.substr(eq + 1));
+    pos = end + 1;
+  }
+  return q;
+}
+
+TEST(ForwardEntry, RowsAreJudgedAsWindowsJudgesThem) {
+  // Interface 3 is a tunnel carrying 10.8.0.2; no other interface exists.
+  auto interfaces = [](int ifindex, std::vector<uint32_t>* addresses) {
+    if (ifindex != 3) return false;
+    *addresses = {0x0A080002};
+    return true;
+  };
+  RoutePlan via = PlanForwardEntry(
+      Query("dest=192.0.2.0&mask=255.255.255.0&nexthop=10.8.0.1&ifindex=3&metric=20"), interfaces);
+  EXPECT_EQ(via.code, kWinOk);
+  EXPECT_EQ(via.dest, 0xC0000200u);
+  EXPECT_EQ(via.prefix_len, 24);
+  EXPECT_EQ(via.gateway, 0x0A080001u);
+  EXPECT_EQ(via.ifindex, 3);
+  RoutePlan on_link = PlanForwardEntry(
+      Query("dest=0.0.0.0&mask=0.0.0.0&nexthop=10.8.0.2&ifindex=3&metric=1"), interfaces);
+  EXPECT_EQ(on_link.code, kWinOk);
+  EXPECT_EQ(on_link.prefix_len, 0);
+  EXPECT_EQ(on_link.gateway, 0u);
+  for (const char* bad : {"dest=192.0.2.0&mask=255.0.255.0&nexthop=10.8.0.1&ifindex=3&metric=1",
+                          "dest=192.0.2.1&mask=255.255.255.0&nexthop=10.8.0.1&ifindex=3&metric=1",
+                          "dest=192.0.2.0&mask=255.255.255.0&nexthop=10.8.0.1&ifindex=4&metric=1",
+                          "dest=192.0.2.0&mask=255.255.255.0&nexthop=10.8.0.1&ifindex=0&metric=1",
+                          "dest=192.0.2.0&mask=255.255.255.0&nexthop=10.8.0.1&ifindex=3",
+                          "dest=192.0.2.0&mask=255.255.255.0&nexthop=10.8.0.1&ifindex=3&metric=-1",
+                          "dest=192.0.2&mask=255.255.255.0&nexthop=10.8.0.1&ifindex=3&metric=1",
+                          "dest=192.0.2.0&mask=255.255.255.0&nexthop=10.8.0.256&ifindex=3&metric=1",
+                          "dest=192.0.2.0 &mask=255.255.255.0&nexthop=10.8.0.1&ifindex=3&metric=1",
+                          "dest=192.0.2.0&dest=192.0.3.0&mask=255.255.255.0&nexthop=10.8.0.1&ifindex=3&metric=1",
+                          "dest=192.0.2.0&mask=255.255.255.0&nexthop=10.8.0.1&ifindex=3x&metric=1"}) {
+    EXPECT_EQ(PlanForwardEntry(Query(bad), interfaces).code, kWinInvalidParameter) << bad;
+  }
+  EXPECT_EQ(WindowsCodeForRouteErrno(0), 0);
+  EXPECT_EQ(WindowsCodeForRouteErrno(EEXIST), 5010);
+  EXPECT_EQ(WindowsCodeForRouteErrno(ENETUNREACH), 2);
+  EXPECT_EQ(WindowsCodeForRouteErrno(EINVAL), 2);
+  EXPECT_EQ(WindowsCodeForRouteErrno(EPERM), 31);
+}
+
+uint16_t Checksum(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
+  uint32_t sum = 0;
+  for (size_t i = from; i + 1 < to; i += 2) sum += static_cast<uint32_t>(bytes[i] << 8 | bytes[i + 1]);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint16_t>(~sum);
+}
+
+// The UDP echo is checked end to end by the kernel taking it (scenario test); the ICMP one
+// and the malformed packets here.
+TEST(NetSimPackets, EchoRequestGetsItsReplyAndMalformedPacketsNone) {
+  std::vector<uint8_t> ping = {0x45, 0, 0, 32, 0x12, 0x34, 0, 0, 7, 1, 0, 0, 10, 8, 0, 2, 192, 0, 2, 10,
+                               8, 0, 0, 0, 0, 7, 0, 1, 'p', 'i', 'n', 'g'};
+  uint16_t c = Checksum(ping, 0, 20);
+  ping[10] = static_cast<uint8_t>(c >> 8);
+  ping[11] = static_cast<uint8_t>(c);
+  std::vector<uint8_t> reply;
+  ASSERT_TRUE(BuildEchoAnswer(ping.data(), ping.size(), &reply));
+  ASSERT_EQ(reply.size(), ping.size());
+  EXPECT_EQ(Checksum(reply, 0, 20), 0);
+  EXPECT_EQ(Checksum(reply, 20, reply.size()), 0);
+  EXPECT_EQ(reply[8], 64);
+  EXPECT_EQ(std::vector<uint8_t>(reply.begin() + 12, reply.begin() + 16), std::vector<uint8_t>({192, 0, 2, 10}));
+  EXPECT_EQ(std::vector<uint8_t>(reply.begin() + 16, reply.begin() + 20), std::vector<uint8_t>({10, 8, 0, 2}));
+  EXPECT_EQ(reply[20], 0);  // echo reply
+  EXPECT_EQ(std::vector<uint8_t>(reply.begin() + 24, reply.end()), std::vector<uint8_t>(ping.begin() + 24, ping.end()));
+  EXPECT_EQ(FormatPacketLine(ReadPacket(ping.data(), ping.size()), 4, "T", "lan0"),
+            "{\"seq\":4,\"time\":\"T\",\"if\":\"lan0\",\"src\":\"10.8.0.2\",\"dst\":\"192.0.2.10\","
+            "\"proto\":\"icmp\",\"size\":32}");
+
+  // Every cut of it is recorded as far as it can be read, and never answered.
+  for (size_t len = 0; len < ping.size(); ++len) {
+    PacketInfo info = ReadPacket(ping.data(), len);
+    EXPECT_TRUE(info.ipv4 && !info.error.empty()) << len;
+    EXPECT_FALSE(BuildEchoAnswer(ping.data(), len, &reply)) << len;
+  }
+  EXPECT_EQ(FormatPacketLine(ReadPacket(ping.data(), 12), 5, "T", "ppp0"),
+            "{\"seq\":5,\"time\":\"T\",\"if\":\"ppp0\",\"proto\":\"icmp\",\"size\":12,"
+            "\"error\":\"truncated header\"}");
+  std::vector<uint8_t> udp = ping;
+  udp[9] = 17;  // a UDP header whose length exceeds the packet
+  udp[10] = udp[11] = 0;
+  c = Checksum(udp, 0, 20);
+  udp[10] = static_cast<uint8_t>(c >> 8);
+  udp[11] = static_cast<uint8_t>(c);
+  EXPECT_EQ(FormatPacketLine(ReadPacket(udp.data(), udp.size()), 6, "T", "ppp0"),
+            "{\"seq\":6,\"time\":\"T\",\"if\":\"ppp0\",\"src\":\"10.8.0.2\",\"dst\":\"192.0.2.10\","
+            "\"proto\":\"udp\",\"sport\":2048,\"dport\":0,\"size\":32,\"error\":\"bad udp length\"}");
+  EXPECT_FALSE(BuildEchoAnswer(udp.data(), udp.size(), &reply));
+  std::vector<uint8_t> v6 = {0x60, 0, 0, 0};
+  EXPECT_FALSE(ReadPacket(v6.data(), v6.size()).ipv4);
 }
 
 }  // namespace

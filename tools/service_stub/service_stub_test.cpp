@@ -2,7 +2,9 @@
 // spoken to over loopback, stopped with SIGTERM.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -573,6 +575,110 @@ TEST_F(StubRun, ATakenLoginPortIsAnError) {
                            false),
                      std::chrono::seconds(10)),
             1);
+}
+
+
+// The simulated network as a run meets it, as root: refused in the host's namespace, and
+// inside a namespace of this test's own (entered by this thread only, and left again, so
+// the namespace ends with the stand-in) the PC's link, the routing table that answers as
+// Windows does, the tunnel and the echo of a game datagram through it.
+TEST_F(StubRun, NetsimHoldsTheNetworkOfANamespaceOfItsOwn) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces and tun devices";
+  Start();
+  EXPECT_EQ(Get(web_port_, "/_routes")->status, 404);
+  EXPECT_EQ(Get(web_port_, "/_tunnel?up=10.8.0.2&server=10.8.0.1")->status, 404);
+  EXPECT_EQ(Stop(), 0);
+  EXPECT_EQ(WaitExit(Spawn({"--netsim", "--list-port", "0", "--web-port", "0", "--login-port", "0"}, false),
+                     std::chrono::seconds(10)),
+            2);
+
+  int host_ns = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(host_ns, 0);
+  ASSERT_EQ(unshare(CLONE_NEWNET), 0);
+  struct BackToHost {
+    int fd;
+    ~BackToHost() {
+      EXPECT_EQ(setns(fd, CLONE_NEWNET), 0);
+      close(fd);
+    }
+  } back{host_ns};
+
+  const std::string packets = dir_ + "/packets.jsonl";
+  Start({"--netsim", "--packets", packets});
+  EXPECT_TRUE(Has(output_, ", simulated network: lan0 198.18.0.2 peer 198.18.0.1")) << output_;
+  auto routes = [&] { return Get(web_port_, "/_routes")->body; };
+  std::string table = routes();
+  EXPECT_TRUE(Has(table, "0.0.0.0/0 198.18.0.1 lan0\n")) << table;
+  EXPECT_TRUE(Has(table, "198.18.0.1/32 0.0.0.0 lan0\n")) << table;
+  unsigned lan = if_nametoindex("lan0");
+  ASSERT_GT(lan, 0u);
+  auto route = [&](const char* dest, const char* nexthop, unsigned ifindex, const char* mask = "255.255.255.0") {
+    auto r = Get(web_port_, std::string("/_route?dest=") + dest + "&mask=" + mask + "&nexthop=" + nexthop +
+                                "&ifindex=" + std::to_string(ifindex) + "&metric=1");
+    return r ? std::to_string(r->status) + " " + r->body : std::string("no answer");
+  };
+  EXPECT_EQ(route("198.19.0.0", "198.18.0.1", lan), "200 0");
+  EXPECT_EQ(route("198.19.0.0", "198.18.0.1", lan), "200 5010");
+  EXPECT_EQ(route("198.19.1.1", "198.18.0.1", lan), "200 87");
+  EXPECT_EQ(route("198.19.2.0", "198.18.0.1", 9999), "200 87");
+  EXPECT_EQ(route("198.51.100.0", "198.18.0.2", lan), "200 0");  // own address: on-link
+  EXPECT_EQ(route("203.0.113.0", "10.99.0.1", lan), "200 2");    // no way to that gateway
+  table = routes();
+  EXPECT_TRUE(Has(table, "198.19.0.0/24 198.18.0.1 lan0\n")) << table;
+  EXPECT_TRUE(Has(table, "198.51.100.0/24 0.0.0.0 lan0\n")) << table;
+  EXPECT_FALSE(Has(table, "203.0.113.0")) << table;
+
+  EXPECT_EQ(Get(web_port_, "/_tunnel?up=10.8.0.2&server=10.8.0.1")->body, "OK");
+  unsigned ppp = if_nametoindex("ppp0");
+  ASSERT_GT(ppp, 0u);
+  EXPECT_EQ(route("192.0.2.0", "10.8.0.2", ppp), "200 0");
+  table = routes();
+  EXPECT_TRUE(Has(table, "10.8.0.1/32 0.0.0.0 ppp0\n")) << table;
+  EXPECT_TRUE(Has(table, "192.0.2.0/24 0.0.0.0 ppp0\n")) << table;
+
+  // A game datagram through the tunnel comes back from the game server's address.
+  int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_in game{};
+  game.sin_family = AF_INET;
+  game.sin_port = htons(7777);
+  inet_pton(AF_INET, "192.0.2.10", &game.sin_addr);
+  const std::string payload = "game datagram 1";
+  ASSERT_EQ(sendto(sock, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&game), sizeof game),
+            static_cast<ssize_t>(payload.size()));
+  sockaddr_in local{}, from{};
+  socklen_t local_len = sizeof local, from_len = sizeof from;
+  getsockname(sock, reinterpret_cast<sockaddr*>(&local), &local_len);
+  pollfd p{sock, POLLIN, 0};
+  char echo[256] = "";
+  ssize_t n = poll(&p, 1, 5000) > 0
+                  ? recvfrom(sock, echo, sizeof echo, 0, reinterpret_cast<sockaddr*>(&from), &from_len)
+                  : -1;
+  close(sock);
+  EXPECT_EQ(std::string(echo, n > 0 ? static_cast<size_t>(n) : 0), payload);
+  EXPECT_EQ(from.sin_addr.s_addr, game.sin_addr.s_addr);
+  EXPECT_EQ(from.sin_port, game.sin_port);
+  EXPECT_TRUE(Has(ReadWhole(packets), "\"if\":\"ppp0\",\"src\":\"10.8.0.2\",\"dst\":\"192.0.2.10\",\"proto\":\"udp\","
+                                      "\"sport\":" + std::to_string(ntohs(local.sin_port)) +
+                                          ",\"dport\":7777,\"size\":43}"))
+      << ReadWhole(packets);
+
+  // Down removes only the tunnel of that address, and every route through it goes with it.
+  EXPECT_EQ(Get(web_port_, "/_tunnel?down=10.8.0.9")->body, "OK");
+  EXPECT_GT(if_nametoindex("ppp0"), 0u);
+  EXPECT_EQ(Get(web_port_, "/_tunnel?down=10.8.0.2")->body, "OK");
+  EXPECT_EQ(if_nametoindex("ppp0"), 0u);
+  table = routes();
+  EXPECT_FALSE(Has(table, "ppp0")) << table;
+  EXPECT_TRUE(Has(table, "0.0.0.0/0 198.18.0.1 lan0\n")) << table;
+  // A dropped line goes by itself.
+  EXPECT_EQ(Get(web_port_, "/_tunnel?up=10.8.0.3&server=10.8.0.1&drop_ms=300")->body, "OK");
+  EXPECT_GT(if_nametoindex("ppp0"), 0u);
+  auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (if_nametoindex("ppp0") != 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(if_nametoindex("ppp0"), 0u);
+  EXPECT_EQ(Get(web_port_, "/_tunnel?up=10.8.0.x&server=10.8.0.1")->status, 500);
+  EXPECT_EQ(Stop(), 0);
 }
 
 }  // namespace
