@@ -68,6 +68,9 @@ accel_netns_make() {
   ip -n "$ns" link set lo up &&
     ip netns exec "$ns" sysctl -qw net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0 \
       net.ipv4.ip_forward=0 >/dev/null || { accel_netns_remove "$ns"; return 1; }
+  # A PC of IPv4 only: no link-local addresses, no router solicitations on the tunnel.
+  ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 \
+    >/dev/null 2>&1 || true
   # `ip netns exec` lays this file over /etc/resolv.conf: the PC's resolver is one of the
   # run's hosts behind lan0, and no name is ever asked of the host's resolver.
   mkdir -p "/etc/netns/$ns"

@@ -23,7 +23,11 @@ start)
     exit 1
   fi
   mkdir -p "$work"
-  rm -f "$work/record.jsonl" "$work/stub.pid"
+  rm -f "$work/record.jsonl" "$work/packets.jsonl" "$work/stub.pid"
+  # Inside a run's simulated network (scripts/netns.sh) the stand-in also plays the PC's
+  # network and the game's servers.
+  netsim=()
+  [ "${ACCEL_NETSIM:-0}" = 1 ] && netsim=(--netsim --packets "$work/packets.jsonl")
   if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
     echo "port 8080 is taken: another stand-in is running" >&2
     exit 1
@@ -31,7 +35,7 @@ start)
   # Detached, with its output in a file: CTest waits for the pipes of every process it
   # started to close, and this one has to outlive the setup test.
   setsid "$stub" --data "$data" --record "$work/record.jsonl" --pidfile "$work/stub.pid" \
-    </dev/null >"$work/stub.log" 2>&1 &
+    "${netsim[@]}" </dev/null >"$work/stub.log" 2>&1 &
   echo $! >"$work/stub.launch.pid"
   if ! wait_port 1; then
     echo "service stand-in did not open port 8080:" >&2
