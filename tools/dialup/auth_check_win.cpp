@@ -49,14 +49,16 @@ std::string UrlEncode(const std::string& text) {
   return out;
 }
 
-AuthResult CheckCredentials(const char* user, const char* password) {
-  std::string url = Format("http://127.0.0.1:%u/vpn_auth.php?user=%s&pass=%s", StandInPort(),
-                           UrlEncode(user ? user : "").c_str(),
-                           UrlEncode(password ? password : "").c_str());
+namespace {
+
+// One GET of target (path and query) from the stand-in. False when no HTTP answer came;
+// otherwise the status and the first bytes of the body, trailing line ends and blanks cut.
+bool AskStandIn(const std::string& target, DWORD* status, std::string* body) {
+  std::string url = Format("http://127.0.0.1:%u%s", StandInPort(), target.c_str());
   // Direct: a proxy set up for the browser must not answer for the loopback stand-in.
   CInternetHandle session(InternetOpenA("AccelDialup", INTERNET_OPEN_TYPE_DIRECT, nullptr,
                                         nullptr, 0));
-  if (!session.h) return kAuthUnreachable;
+  if (!session.h) return false;
   DWORD timeout = kTimeoutMs;
   InternetSetOptionA(session.h, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
   InternetSetOptionA(session.h, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
@@ -65,32 +67,56 @@ AuthResult CheckCredentials(const char* user, const char* password) {
                       INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES |
                       INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
   CInternetHandle request(InternetOpenUrlA(session.h, url.c_str(), nullptr, 0, flags, 0));
-  if (!request.h) return kAuthUnreachable;
+  if (!request.h) return false;
 
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!HttpQueryInfoA(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+  DWORD size = sizeof *status;
+  if (!HttpQueryInfoA(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, status,
                       &size, nullptr)) {
-    return kAuthUnreachable;
+    return false;
   }
-  // Only the first bytes matter; a longer body is not an "OK".
-  char body[32];
+  // Only the first bytes matter; a longer body is no answer the callers know.
+  char buf[32];
   DWORD total = 0;
   for (;;) {
     DWORD got = 0;
-    if (!InternetReadFile(request.h, body + total, sizeof body - 1 - total, &got) || got == 0) {
+    if (!InternetReadFile(request.h, buf + total, sizeof buf - 1 - total, &got) || got == 0) {
       break;
     }
     total += got;
-    if (total >= sizeof body - 1) break;
+    if (total >= sizeof buf - 1) break;
   }
-  body[total] = '\0';
-  if (status != 200) return kAuthDenied;
-  std::string text(body, total);
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
-    text.pop_back();
+  body->assign(buf, total);
+  while (!body->empty() &&
+         (body->back() == '\r' || body->back() == '\n' || body->back() == ' ')) {
+    body->pop_back();
   }
-  return text == "OK" ? kAuthOk : kAuthDenied;
+  return true;
+}
+
+}  // namespace
+
+AuthResult CheckCredentials(const char* user, const char* password) {
+  std::string target = Format("/vpn_auth.php?user=%s&pass=%s", UrlEncode(user ? user : "").c_str(),
+                              UrlEncode(password ? password : "").c_str());
+  DWORD status = 0;
+  std::string body;
+  if (!AskStandIn(target, &status, &body)) return kAuthUnreachable;
+  return status == 200 && body == "OK" ? kAuthOk : kAuthDenied;
+}
+
+bool TunnelUp(const char* client, const char* server, DWORD dropMs) {
+  std::string target = Format("/_tunnel?up=%s&server=%s", UrlEncode(client).c_str(),
+                              UrlEncode(server).c_str());
+  if (dropMs) target += Format("&drop_ms=%lu", static_cast<unsigned long>(dropMs));
+  DWORD status = 0;
+  std::string body;
+  return AskStandIn(target, &status, &body) && status == 200 && body == "OK";
+}
+
+void TunnelDown(const char* client) {
+  DWORD status = 0;
+  std::string body;
+  AskStandIn(Format("/_tunnel?down=%s", UrlEncode(client).c_str()), &status, &body);
 }
 
 }  // namespace dialup

@@ -11,6 +11,12 @@
 //                          without an error, until it is hung up (a server that never answers)
 //   ACCEL_DIALUP_DROP_MS   a connection drops this many milliseconds after it came up (the
 //                          link goes dead: disconnected with error 629); 0 or unset: never
+//   ACCEL_DIALUP_NO_INTERFACE  not 0: the stand-in is not asked for a tunnel interface, so
+//                          the connection reports an address that no interface carries
+//
+// Before a dial reports RASCS_Connected it asks the stand-in for the tunnel interface with
+// the connection's client address (see auth_check.h) and waits for the answer, so that the
+// interface exists when the caller reads the routing table.
 #pragma once
 
 #include <windows.h>
@@ -39,5 +45,8 @@ DWORD Dial(const DialRequest& request, HRASCONN* handle);
 
 // A decimal number from the environment, or the fallback when unset or not a number.
 DWORD EnvNumber(const char* name, DWORD fallback);
+
+// A switch from the environment: on when set to anything but "0" (or empty).
+bool EnvSwitch(const char* name);
 
 }  // namespace dialup

@@ -28,6 +28,7 @@ struct DialJob {
   DWORD forced;
   DWORD dropMs;
   bool neverUp;
+  bool noInterface;
   bool alreadyConnected;
   bool notifying;  // a type-2 notifier answering 0 asks for no more notifications
 };
@@ -89,12 +90,24 @@ bool StillDialing(uint32_t id) {
   return r && r->status == kConnDialing;
 }
 
-bool Connect(uint32_t id, DWORD dropMs) {
+// The connection's addresses, given while it is still being dialed: the tunnel interface
+// must carry them before anyone sees the connection up.
+bool AssignAddresses(uint32_t id, char* client, size_t cap) {
   CSharedState st;
   ConnRecord* r = st.Locked() ? st.Find(id) : nullptr;
   if (!r || r->status != kConnDialing) return false;
   st.NextClientIp(r->ip, sizeof r->ip);
   CopyCut(r->serverIp, sizeof r->serverIp, kServerIp);
+  CopyCut(client, cap, r->ip);
+  st.Save();
+  return true;
+}
+
+bool Connect(uint32_t id, DWORD dropMs, bool tunnelUp) {
+  CSharedState st;
+  ConnRecord* r = st.Locked() ? st.Find(id) : nullptr;
+  if (!r || r->status != kConnDialing) return false;
+  if (tunnelUp) r->flags |= kConnTunnelUp;
   r->status = kConnConnected;
   r->rasState = RASCS_Connected;
   // The drop is noticed by whoever looks next, in any process, as a dead line is.
@@ -152,7 +165,14 @@ DWORD Walk(DialJob* job) {
       !Step(job, RASCS_AuthProject) || !Step(job, RASCS_Authenticated)) {
     return ERROR_USER_DISCONNECTION;
   }
-  if (!Connect(job->id, job->dropMs)) return ERROR_USER_DISCONNECTION;
+  char client[16];
+  if (!AssignAddresses(job->id, client, sizeof client)) return ERROR_USER_DISCONNECTION;
+  bool tunnelUp = !job->noInterface && TunnelUp(client, kServerIp, job->dropMs);
+  if (!Connect(job->id, job->dropMs, tunnelUp)) {
+    // Hung up while the interface was being made: nobody else knows it is there.
+    if (tunnelUp) TunnelDown(client);
+    return ERROR_USER_DISCONNECTION;
+  }
   Notify(job, RASCS_Connected, 0);
   return 0;
 }
@@ -196,6 +216,13 @@ DWORD EnvNumber(const char* name, DWORD fallback) {
   return end != buf && *end == '\0' ? static_cast<DWORD>(v) : fallback;
 }
 
+bool EnvSwitch(const char* name) {
+  char buf[32];
+  DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
+  if (n >= sizeof buf) return true;  // a long value is not "0"
+  return n > 0 && std::strcmp(buf, "0") != 0;
+}
+
 DWORD Dial(const DialRequest& request, HRASCONN* handle) {
   DWORD forced = EnvNumber("ACCEL_DIALUP_FAIL", 0);
   if (forced == ERROR_DIAL_ALREADY_IN_PROGRESS) return forced;
@@ -213,7 +240,8 @@ DWORD Dial(const DialRequest& request, HRASCONN* handle) {
   if (job->pauseMs > kMaxPauseMs) job->pauseMs = kMaxPauseMs;
   job->forced = forced;
   job->dropMs = EnvNumber("ACCEL_DIALUP_DROP_MS", 0);
-  job->neverUp = EnvNumber("ACCEL_DIALUP_NEVER_UP", 0) != 0;
+  job->neverUp = EnvSwitch("ACCEL_DIALUP_NEVER_UP");
+  job->noInterface = EnvSwitch("ACCEL_DIALUP_NO_INTERFACE");
   job->alreadyConnected = false;
   job->notifying = true;
   {

@@ -3,6 +3,7 @@
 // process, and the service stand-in played by a small HTTP responder on loopback.
 #include <winsock2.h>
 #include <windows.h>
+#include <iphlpapi.h>
 #include <ras.h>
 #include <raserror.h>
 
@@ -68,6 +69,8 @@ void Bind(F* f, const char* name) {
 
 // ---------------------------------------------------------------------------------------
 // The service stand-in: answers /vpn_auth.php with "OK" for alice/s3cret, else "DENY".
+// With the simulated network it answers /_tunnel with "OK" and /_route with the body set by
+// the test; without it, both with 404, as the stand-in does when it runs without one.
 
 class CAuthResponder {
  public:
@@ -94,6 +97,19 @@ class CAuthResponder {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_targets;
   }
+  // The requests for the simulated network, in order.
+  std::vector<std::string> NetTargets() {
+    std::vector<std::string> out;
+    for (const std::string& t : Targets()) {
+      if (t.compare(0, 2, "/_") == 0) out.push_back(t);
+    }
+    return out;
+  }
+  void SetNetwork(bool on, const std::string& routeBody = "0") {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_network = on;
+    m_routeBody = routeBody;
+  }
 
  private:
   void Serve() {
@@ -111,14 +127,22 @@ class CAuthResponder {
       size_t sp2 = request.find(' ', sp + 1);
       std::string target =
           sp == std::string::npos || sp2 == std::string::npos ? "" : request.substr(sp + 1, sp2 - sp - 1);
+      std::string body = target == "/vpn_auth.php?user=alice&pass=s3cret" ? "OK" : "DENY";
+      const char* status = "200 OK";
       {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_targets.push_back(target);
+        if (target.compare(0, 2, "/_") == 0) {
+          body = target.compare(0, 7, "/_route") == 0 ? m_routeBody : "OK";
+          if (!m_network) {
+            status = "404 Not Found";
+            body = "no simulated network";
+          }
+        }
       }
-      const char* body = target == "/vpn_auth.php?user=alice&pass=s3cret" ? "OK" : "DENY";
-      std::string answer = Format("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+      std::string answer = Format("HTTP/1.1 %s\r\nContent-Type: text/plain\r\n"
                                   "Content-Length: %u\r\nConnection: close\r\n\r\n%s",
-                                  static_cast<unsigned>(std::strlen(body)), body);
+                                  status, static_cast<unsigned>(body.size()), body.c_str());
       send(s, answer.data(), static_cast<int>(answer.size()), 0);
       shutdown(s, SD_SEND);
       while (recv(s, buf, sizeof buf, 0) > 0) {
@@ -132,6 +156,8 @@ class CAuthResponder {
   std::thread m_thread;
   std::mutex m_mutex;
   std::vector<std::string> m_targets;
+  bool m_network = true;
+  std::string m_routeBody = "0";
 };
 
 // ---------------------------------------------------------------------------------------
@@ -224,6 +250,7 @@ class DialupTest : public ::testing::Test {
     SetEnvironmentVariableA("ACCEL_DIALUP_FAIL", nullptr);
     SetEnvironmentVariableA("ACCEL_DIALUP_NEVER_UP", nullptr);
     SetEnvironmentVariableA("ACCEL_DIALUP_DROP_MS", nullptr);
+    SetEnvironmentVariableA("ACCEL_DIALUP_NO_INTERFACE", nullptr);
     g_rec.Clear();
   }
 
@@ -506,12 +533,13 @@ TEST_F(DialupTest, DialWalksTheProgressStatesAndRegistersTheConnection) {
     EXPECT_EQ(e.msg, static_cast<UINT>(WM_RASDIALEVENT));
     EXPECT_EQ(e.error, 0u);
   }
-  EXPECT_EQ(m_web.Targets(), std::vector<std::string>{"/vpn_auth.php?user=alice&pass=s3cret"});
-
   std::string server;
   std::string ip = ClientIp(h, &server);
   EXPECT_EQ(ip.compare(0, 7, "10.8.0."), 0) << ip;
   EXPECT_EQ(server, "10.8.0.1");
+  // The tunnel interface was asked for before the connection was reported up.
+  EXPECT_EQ(m_web.Targets(), (std::vector<std::string>{"/vpn_auth.php?user=alice&pass=s3cret",
+                                                       "/_tunnel?up=" + ip + "&server=10.8.0.1"}));
   RASCONNSTATUSA status;
   ASSERT_EQ(StatusOf(h, &status), 0u);
   EXPECT_EQ(status.rasconnstate, RASCS_Connected);
@@ -536,6 +564,33 @@ TEST_F(DialupTest, DialWalksTheProgressStatesAndRegistersTheConnection) {
   std::vector<std::string> names;
   Connections(&names);
   EXPECT_EQ(names, std::vector<std::string>{"Second"});
+  EXPECT_EQ(m_web.NetTargets(), (std::vector<std::string>{
+                                    "/_tunnel?up=" + ip + "&server=10.8.0.1",
+                                    "/_tunnel?up=" + ip2 + "&server=10.8.0.1",
+                                    "/_tunnel?down=" + ip}));
+}
+
+TEST_F(DialupTest, TunnelInterfaceIsAskedForOnlyWhereTheSimulatedNetworkRuns) {
+  ASSERT_EQ(WriteEntry(m_pbk, "VelaVPN", "127.0.0.1"), 0u);
+  RASDIALPARAMSA p = Params("VelaVPN", "alice", "s3cret");
+  HRASCONN h = nullptr;
+
+  // The failure path of the route job: the connection reports an address no interface has.
+  SetEnvironmentVariableA("ACCEL_DIALUP_NO_INTERFACE", "yes");
+  ASSERT_EQ(g_ras.Dial(nullptr, m_pbk.c_str(), &p, 0, nullptr, &h), 0u);
+  EXPECT_EQ(ClientIp(h).compare(0, 7, "10.8.0."), 0);
+  EXPECT_EQ(g_ras.HangUp(h), 0u);
+  EXPECT_TRUE(m_web.NetTargets().empty());
+
+  // "0" is off; a stand-in without the simulated network (404) changes nothing for the
+  // dial, and its hang-up asks for no removal.
+  SetEnvironmentVariableA("ACCEL_DIALUP_NO_INTERFACE", "0");
+  m_web.SetNetwork(false);
+  ASSERT_EQ(g_ras.Dial(nullptr, m_pbk.c_str(), &p, 0, nullptr, &h), 0u);
+  std::string ip = ClientIp(h);
+  EXPECT_EQ(ip.compare(0, 7, "10.8.0."), 0);
+  EXPECT_EQ(g_ras.HangUp(h), 0u);
+  EXPECT_EQ(m_web.NetTargets(), std::vector<std::string>{"/_tunnel?up=" + ip + "&server=10.8.0.1"});
 }
 
 TEST_F(DialupTest, DialParametersOfXpAndWindows7CallersAreAccepted) {
@@ -669,6 +724,10 @@ TEST_F(DialupTest, ADroppedConnectionLeavesTheListAndShowsTheDisconnection) {
   ASSERT_EQ(StatusOf(h, &status), 0u);
   EXPECT_EQ(status.rasconnstate, RASCS_Connected);
 
+  std::string ip = ClientIp(h);
+  EXPECT_EQ(m_web.NetTargets(),
+            std::vector<std::string>{"/_tunnel?up=" + ip + "&server=10.8.0.1&drop_ms=400"});
+
   Sleep(700);
   // Seen by every caller that looks, with no notification: the dial's notifications ended
   // when it came up.
@@ -684,6 +743,8 @@ TEST_F(DialupTest, ADroppedConnectionLeavesTheListAndShowsTheDisconnection) {
   EXPECT_NE(again, h);
   EXPECT_EQ(g_ras.HangUp(h), 0u);
   EXPECT_EQ(Connections().size(), 1u);
+  // The stand-in removed the dropped line's interface itself; asking again does no harm.
+  EXPECT_EQ(m_web.NetTargets().back(), "/_tunnel?down=" + ip);
 }
 
 TEST_F(DialupTest, ConnectionListFollowsTheBufferContract) {
@@ -757,7 +818,8 @@ TEST_F(DialupTest, RasdialConnectionOutlivesTheCommandAndIsHungUpByName) {
   std::vector<std::string> names;
   std::vector<HRASCONN> conns = Connections(&names);
   ASSERT_EQ(names, std::vector<std::string>{"VelaVPN"});
-  EXPECT_EQ(ClientIp(conns[0]).compare(0, 7, "10.8.0."), 0);
+  std::string ip = ClientIp(conns[0]);
+  EXPECT_EQ(ip.compare(0, 7, "10.8.0."), 0);
 
   out.clear();
   EXPECT_EQ(RunRasdial(args, &out), 0u);
@@ -766,6 +828,8 @@ TEST_F(DialupTest, RasdialConnectionOutlivesTheCommandAndIsHungUpByName) {
   out.clear();
   EXPECT_EQ(RunRasdial("VelaVPN /DISCONNECT", &out), 0u) << out;
   EXPECT_TRUE(Connections().empty());
+  EXPECT_EQ(m_web.NetTargets(), (std::vector<std::string>{"/_tunnel?up=" + ip + "&server=10.8.0.1",
+                                                          "/_tunnel?down=" + ip}));
   out.clear();
   EXPECT_EQ(RunRasdial("VelaVPN /DISCONNECT", &out), static_cast<DWORD>(ERROR_NO_CONNECTION));
 
@@ -778,6 +842,85 @@ TEST_F(DialupTest, RasdialConnectionOutlivesTheCommandAndIsHungUpByName) {
   EXPECT_NE(out.find("Remote Access error 691 - Access was denied"), std::string::npos) << out;
   EXPECT_EQ(m_web.Targets().back(), "/vpn_auth.php?user=alice&pass=s3%20%22x");
   EXPECT_TRUE(Connections().empty());
+}
+
+// ---------------------------------------------------------------------------------------
+// The stand-in iphlpapi.dll of the simulated network, laid out as a run lays it beside the
+// client: the stand-in, and Wine's own library beside it as iphlpwine.dll.
+
+TEST_F(DialupTest, StandInIphlpapiForwardsToWineAndAsksTheStandInForRoutes) {
+  char system[MAX_PATH];
+  UINT n = GetSystemDirectoryA(system, sizeof system);
+  ASSERT_TRUE(n > 0 && n < sizeof system);
+  std::string dll = m_dir + "\\iphlpapi.dll";
+  ASSERT_TRUE(CopyFileA(NETSIM_IPHLPAPI, dll.c_str(), FALSE)) << NETSIM_IPHLPAPI;
+  ASSERT_TRUE(CopyFileA((std::string(system) + "\\iphlpapi.dll").c_str(),
+                        (m_dir + "\\iphlpwine.dll").c_str(), FALSE));
+  // In a run the client imports the stand-in, and the loader finds iphlpwine.dll for the
+  // forwarders in the program's folder. A forwarder met through GetProcAddress, as here, Wine
+  // 8 resolves only against a library already loaded: load it the way the loader would.
+  HMODULE wine = LoadLibraryA((m_dir + "\\iphlpwine.dll").c_str());
+  ASSERT_NE(wine, nullptr);
+  HMODULE stand = LoadLibraryA(dll.c_str());
+  ASSERT_NE(stand, nullptr);
+  char loaded[MAX_PATH];
+  GetModuleFileNameA(stand, loaded, sizeof loaded);
+  EXPECT_EQ(lstrcmpiA(loaded, dll.c_str()), 0)
+      << "Wine loaded " << loaded << ": run with WINEDLLOVERRIDES=iphlpapi=n,b";
+
+  // What the shipping programs import besides CreateIpForwardEntry is Wine's own code.
+  auto getTable = reinterpret_cast<decltype(&GetIpForwardTable)>(
+      reinterpret_cast<void*>(GetProcAddress(stand, "GetIpForwardTable")));
+  auto getIf = reinterpret_cast<decltype(&GetIfEntry)>(
+      reinterpret_cast<void*>(GetProcAddress(stand, "GetIfEntry")));
+  for (const char* name : {"GetIpForwardTable", "GetIfEntry", "GetNetworkParams",
+                           "GetExtendedTcpTable", "GetAdaptersInfo"}) {
+    FARPROC f = GetProcAddress(stand, name);
+    EXPECT_NE(f, nullptr) << name;
+    EXPECT_EQ(f, GetProcAddress(wine, name)) << name;
+  }
+  ASSERT_TRUE(getTable && getIf);
+  ULONG size = 0;
+  EXPECT_EQ(getTable(nullptr, &size, FALSE), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  std::vector<BYTE> buf(size + 256);
+  size = static_cast<ULONG>(buf.size());
+  EXPECT_EQ(getTable(reinterpret_cast<PMIB_IPFORWARDTABLE>(buf.data()), &size, TRUE), 0u);
+  MIB_IFROW ifRow = {};
+  ifRow.dwIndex = 1;  // the kernel's loopback
+  EXPECT_EQ(getIf(&ifRow), 0u);
+  EXPECT_EQ(ifRow.dwType, static_cast<DWORD>(MIB_IF_TYPE_LOOPBACK));
+
+  auto create = reinterpret_cast<decltype(&CreateIpForwardEntry)>(
+      reinterpret_cast<void*>(GetProcAddress(stand, "CreateIpForwardEntry")));
+  ASSERT_NE(create, nullptr);
+  EXPECT_NE(create, reinterpret_cast<decltype(create)>(
+                        reinterpret_cast<void*>(GetProcAddress(wine, "CreateIpForwardEntry"))));
+  MIB_IPFORWARDROW row = {};
+  row.dwForwardDest = inet_addr("192.0.2.0");
+  row.dwForwardMask = inet_addr("255.255.255.0");
+  row.dwForwardNextHop = inet_addr("10.8.0.2");
+  row.dwForwardIfIndex = 7;
+  row.dwForwardMetric1 = 20;
+  row.dwForwardType = 4;
+  row.dwForwardProto = 3;
+  const std::string query =
+      "/_route?dest=192.0.2.0&mask=255.255.255.0&nexthop=10.8.0.2&ifindex=7&metric=20";
+  m_web.SetNetwork(true, "5010");
+  EXPECT_EQ(create(&row), 5010u);
+  m_web.SetNetwork(true, "0\r\n");
+  EXPECT_EQ(create(&row), 0u);
+  EXPECT_EQ(m_web.NetTargets(), (std::vector<std::string>{query, query}));
+  m_web.SetNetwork(true, "5010 exists");
+  EXPECT_EQ(create(&row), static_cast<DWORD>(ERROR_GEN_FAILURE));
+  m_web.SetNetwork(false);
+  EXPECT_EQ(create(&row), static_cast<DWORD>(ERROR_GEN_FAILURE));
+  EXPECT_EQ(create(nullptr), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  SetEnvironmentVariableA("ACCEL_STUB_WEB_PORT", "1");  // no stand-in at all
+  EXPECT_EQ(create(&row), static_cast<DWORD>(ERROR_GEN_FAILURE));
+  EXPECT_EQ(m_web.NetTargets().size(), 4u);
+
+  FreeLibrary(stand);
+  FreeLibrary(wine);
 }
 
 TEST(CommandLine, SplitsByTheWindowsRules) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/text_format.h"
+#include "tools/dialup/auth_check.h"
 #include "tools/dialup/dial_session.h"
 #include "tools/dialup/phonebook.h"
 #include "tools/dialup/phonebook_text.h"
@@ -202,22 +203,32 @@ DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS extensions, LPCSTR phonebook, LPRASDIA
 }
 
 DWORD WINAPI RasHangUpA(HRASCONN handle) {
-  CSharedState st;
-  if (!st.Locked()) return ERROR_RASMAN_CANNOT_INITIALIZE;
-  ConnRecord* r = st.Find(IdOf(handle));
-  if (!r) return ERROR_INVALID_HANDLE;
-  if (r->status == dialup::kConnHangingUp) return 0;
-  // The real service takes a moment to close the port; callers poll the status until the
-  // handle is invalid.
-  DWORD delay = dialup::EnvNumber("ACCEL_DIALUP_HANGUP_MS", kDefaultHangupMs);
-  if (delay > kMaxHangupMs) delay = kMaxHangupMs;
-  if (delay == 0) {
-    std::memset(r, 0, sizeof *r);
-  } else {
-    r->status = dialup::kConnHangingUp;
-    r->hangupDeadline = dialup::NowFileTime() + static_cast<uint64_t>(delay) * 10000;
+  char tunnelClient[16] = "";
+  {
+    CSharedState st;
+    if (!st.Locked()) return ERROR_RASMAN_CANNOT_INITIALIZE;
+    ConnRecord* r = st.Find(IdOf(handle));
+    if (!r) return ERROR_INVALID_HANDLE;
+    if (r->status == dialup::kConnHangingUp) return 0;
+    if (r->flags & dialup::kConnTunnelUp) {
+      CopyCut(tunnelClient, sizeof tunnelClient, r->ip);
+      r->flags &= ~dialup::kConnTunnelUp;
+    }
+    // The real service takes a moment to close the port; callers poll the status until the
+    // handle is invalid.
+    DWORD delay = dialup::EnvNumber("ACCEL_DIALUP_HANGUP_MS", kDefaultHangupMs);
+    if (delay > kMaxHangupMs) delay = kMaxHangupMs;
+    if (delay == 0) {
+      std::memset(r, 0, sizeof *r);
+    } else {
+      r->status = dialup::kConnHangingUp;
+      r->hangupDeadline = dialup::NowFileTime() + static_cast<uint64_t>(delay) * 10000;
+    }
+    st.Save();
   }
-  st.Save();
+  // Outside the table's lock: the stand-in may take a moment, and other processes keep
+  // reading the table meanwhile. Once this returns, the interface and its routes are gone.
+  if (tunnelClient[0]) dialup::TunnelDown(tunnelClient);
   return 0;
 }
 

@@ -22,6 +22,11 @@ enum ConnStatus : uint32_t {
   kConnHangingUp = 4,  // hung up; the handle goes invalid when hangupDeadline has passed
 };
 
+enum ConnFlags : uint32_t {
+  // The stand-in made the tunnel interface for this connection: a hang-up removes it.
+  kConnTunnelUp = 1,
+};
+
 // Fixed-width fields only, so that 32-bit and 64-bit processes share one file.
 struct ConnRecord {
   uint64_t hangupDeadline;  // FILETIME units (UTC)
@@ -31,7 +36,7 @@ struct ConnRecord {
   uint32_t rasState;        // RASCONNSTATE last reported
   uint32_t error;           // error of a failed dial
   uint32_t ownerPid;        // process that runs the dial
-  uint32_t reserved;
+  uint32_t flags;           // ConnFlags
   char entry[260];
   char phonebook[264];
   char deviceType[20];
