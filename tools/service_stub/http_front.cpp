@@ -211,7 +211,11 @@ void HttpFront::Handle(const httplib::Request& req, httplib::Response& res) {
   // The control endpoint is never faulted: a test must always be able to undo a mode.
   bool control = role_ == FrontRole::kLists && req.path == kControlPath;
   FaultMode mode = control ? FaultMode() : faults_.Lookup(req.path);
-  Answer answer = control ? ControlAnswer(req) : NormalAnswer(req);
+  // A request the fault refuses is not carried out: the simulated network's endpoints change
+  // the namespace, and a refused tunnel must leave no interface behind.
+  bool refused = mode.kind == FaultKind::kNotFound || mode.kind == FaultKind::kServerError ||
+                 mode.kind == FaultKind::kDrop;
+  Answer answer = control ? ControlAnswer(req) : refused ? Answer{} : NormalAnswer(req);
   if (mode.kind == FaultKind::kNotFound) {
     answer = {404, kHtml, "<html><body><h1>404 Not Found</h1></body></html>\n"};
   } else if (mode.kind == FaultKind::kServerError) {

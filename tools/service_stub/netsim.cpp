@@ -24,7 +24,6 @@ namespace stub {
 namespace {
 
 constexpr char kLanName[] = "lan0";
-constexpr char kPppName[] = "ppp0";
 constexpr uint32_t kMaxDropMs = 24u * 3600 * 1000;
 // Packets taken from one device per round, so that a flood on one does not starve the other
 // or a waiting change.
@@ -245,12 +244,17 @@ NetSim::Answer NetSim::Tunnel(const std::multimap<std::string, std::string>& que
     ClosePpp();
     const char* step = "";
     int fd = -1, ifindex = 0;
-    int rc = OpenTunDevice(kPppName, client, server, &fd, &ifindex, &step);
+    // Each connection gets an interface of its own, as on Windows, under a new name: Wine
+    // keeps the index it first saw for a name, and would hand the route job the index of
+    // the last connection's interface.
+    std::string name = "ppp" + std::to_string(tunnels_made_);
+    int rc = OpenTunDevice(name.c_str(), client, server, &fd, &ifindex, &step);
     if (rc != 0) {
       answer = {500, std::string("ERROR ") + step + ": " + std::strerror(rc) + "\n"};
       return;
     }
-    ppp_.name = kPppName;
+    ++tunnels_made_;
+    ppp_.name = name;
     ppp_.fd = fd;
     ppp_.ifindex = ifindex;
     ppp_.local = client;

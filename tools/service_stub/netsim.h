@@ -77,6 +77,7 @@ class NetSim {
   int wake_fd_ = -1;
   int packets_fd_ = -1;
   uint64_t packet_seq_ = 0;
+  unsigned tunnels_made_ = 0;  // ppp0, ppp1, ...: one for each connection
   std::thread thread_;
 };
 

@@ -671,12 +671,13 @@ TEST_F(StubRun, NetsimHoldsTheNetworkOfANamespaceOfItsOwn) {
   table = routes();
   EXPECT_FALSE(Has(table, "ppp0")) << table;
   EXPECT_TRUE(Has(table, "0.0.0.0/0 198.18.0.1 lan0\n")) << table;
-  // A dropped line goes by itself.
+  // The next connection's tunnel is an interface of its own; a dropped line goes by itself.
   EXPECT_EQ(Get(web_port_, "/_tunnel?up=10.8.0.3&server=10.8.0.1&drop_ms=300")->body, "OK");
-  EXPECT_GT(if_nametoindex("ppp0"), 0u);
+  EXPECT_GT(if_nametoindex("ppp1"), 0u);
+  EXPECT_NE(if_nametoindex("ppp1"), ppp);
   auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (if_nametoindex("ppp0") != 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(if_nametoindex("ppp0"), 0u);
+  while (if_nametoindex("ppp1") != 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(if_nametoindex("ppp1"), 0u);
   EXPECT_EQ(Get(web_port_, "/_tunnel?up=10.8.0.x&server=10.8.0.1")->status, 500);
   EXPECT_EQ(Stop(), 0);
 }
