@@ -55,21 +55,34 @@ case $rc in
   *) lane32=0; fail "32-bit Windows environment" ;;
 esac
 
+# Each lane runs in a simulated network of its own (scripts/netns.sh), where the end-to-end
+# runs meet a real routing table, a tunnel interface and the game's servers.
+. scripts/netns.sh
+netsim=1
+accel_netns_possible || { netsim=0; echo "the lanes run without the simulated network: the end-to-end runs meet no tunnel interface"; }
+trap accel_netns_remove EXIT
+lane() {  # lane TAG BUILD_DIR WINE_LANE PRESET
+  local rc
+  if [ $netsim -eq 0 ]; then bash scripts/run-lane.sh "$2" "$3" "$4"; return; fi
+  accel_netns_make "$1" || { echo "simulated network: cannot make one for $1"; return 1; }
+  echo "simulated network $ACCEL_NETNS"
+  accel_netns_exec bash scripts/run-lane.sh "$2" "$3" "$4"
+  rc=$?
+  accel_netns_remove
+  return $rc
+}
+
 step "win64 tests under wine64"
-. scripts/wine-env.sh build/win64
-accel_wine_start
-ctest --preset win64 -j2 || fail "win64 tests"
-accel_wine_stop
+lane w64 build/win64 win64 win64 || fail "win64 tests"
 
 if [ $lane32 -eq 1 ]; then
   step "32-bit lane: the program files it runs"
   bash scripts/check-lane32.sh build/win32/app \
     "$(ls -t build/win32/accelclient-*-win32.zip | head -1)" build/win32test || fail "32-bit lane: program files"
   step "32-bit lane: shipping build and 32-bit tests under the emulated 32-bit Wine"
-  . scripts/wine-env.sh build/win32test win32
-  accel_wine_start
-  ctest --preset win32test -j2 || fail "win32test tests"
-  accel_wine_stop
+  . scripts/win32-lane.sh
+  accel_w32_mount "$top" || fail "32-bit lane: mounting the checkout"
+  ACCEL_NETNS_CHROOT=$ACCEL_W32_ROOT lane w32 build/win32test win32 win32test || fail "win32test tests"
 fi
 
 step "fuzzers"

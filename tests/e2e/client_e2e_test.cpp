@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ const int kLineButton = 1031;
 const int kUser = 1014;
 const int kKind = 1015;
 const int kExpiry = 1016;
+const int kSpeed = 1022;
 
 // Frame commands.
 const WPARAM kMenuAbout = 30000;
@@ -45,9 +47,12 @@ const UINT kTrayNotify = WM_APP + 1;
 const UINT kAccountVerified = WM_USER + 111;
 
 const char kConnected[] = "加速连接成功";
-// The simulated connection has no interface, so no route leads to its address and every
-// route job here fails.
+// A connection whose address no interface carries: no route leads to it, and the route job
+// fails. Without the simulated network every connection here is one.
 const char kConnectedNoRoutes[] = "加速连接成功，但加速路由设置失败！";
+const char kRouteExists[] = "添加路由失败：路由项已经存在.\r\n";
+
+const char* ConnectedText() { return e2e::Netsim() ? kConnected : kConnectedNoRoutes; }
 const char kDisconnected[] = "加速连接已经断开";
 const char kLost[] = "加速连接中断！";
 
@@ -160,6 +165,12 @@ bool WaitLineWritten(const std::string& path, DWORD ms, std::string* line) {
     if (static_cast<LONG>(GetTickCount() - end) > 0) return false;
     Sleep(100);
   }
+}
+
+size_t CountOf(const std::string& text, const char* part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
 }
 
 bool WaitPixels(HWND w, COLORREF color) {
@@ -394,15 +405,138 @@ TEST(ClientE2E, EmptyGameListAtHighDpiThenTrayAndSessionEnd) {
   }
 }
 
+// The simulated network (scripts/netns.sh): the PC's interface lan0 with its gateway, the
+// resolver behind it, and each connection's tunnel interface (ppp0, ppp1, ...) with its
+// route to the tunnel server.
+const char kDefaultRoute[] = "0.0.0.0/0 198.18.0.1 lan0";
+const char kGatewayRoute[] = "198.18.0.1/32 0.0.0.0 lan0";
+const char kTunnelServerRoute[] = "10.8.0.1/32 0.0.0.0 ";
+const char kResolverRoute[] = "198.19.0.0/24 198.18.0.1 lan0";
+// The first game's list (route_1.xml): two networks through the tunnel, one direct; and one
+// address in each, and one outside both, that its stand-in sends to.
+const char kRemoteNets[][20] = {"192.0.2.0/24", "198.51.100.0/25"};
+const char kDirectRoute[] = "203.0.113.0/24 198.18.0.1 lan0";
+const char kRemoteHost[] = "192.0.2.10";
+const char kDirectHost[] = "203.0.113.10";
+const char kOtherHost[] = "198.51.100.200";
+
+bool HasRoute(const std::vector<std::string>& routes, const std::string& route) {
+  return std::find(routes.begin(), routes.end(), route) != routes.end();
+}
+
+// The tunnel interface of the table: the one with the route to the tunnel server; "" when
+// there is none.
+std::string TunnelInterface(const std::vector<std::string>& routes) {
+  for (const std::string& route : routes) {
+    if (route.compare(0, std::strlen(kTunnelServerRoute), kTunnelServerRoute) == 0)
+      return route.substr(std::strlen(kTunnelServerRoute));
+  }
+  return std::string();
+}
+
+// Waits until the table is that of the first game's routes: its remote networks on-link
+// through the tunnel, its direct network and the resolver's through the PC's gateway, the
+// default route as it was, and nothing else.
+bool WaitFirstGameRoutes(DWORD ms, std::vector<std::string>* got) {
+  DWORD end = GetTickCount() + ms;
+  for (;;) {
+    *got = e2e::KernelRoutes();
+    std::string tunnel = TunnelInterface(*got);
+    std::vector<std::string> want = {kDefaultRoute, kGatewayRoute, kTunnelServerRoute + tunnel,
+                                     kResolverRoute, kDirectRoute};
+    for (const char* net : kRemoteNets) want.push_back(std::string(net) + " 0.0.0.0 " + tunnel);
+    std::sort(want.begin(), want.end());
+    if (!tunnel.empty() && *got == want) return true;
+    if (static_cast<LONG>(GetTickCount() - end) > 0) return false;
+    Sleep(200);
+  }
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) out += line + "\n";
+  return out;
+}
+
+// Nothing through the tunnel is left once it is gone; the direct routes stay (the client
+// never deletes a route).
+void ExpectTunnelRoutesGone(const char* after) {
+  std::vector<std::string> routes = e2e::KernelRoutes();
+  for (const std::string& route : routes) {
+    EXPECT_EQ(route.find(" ppp"), std::string::npos) << after << ": " << route;
+  }
+  EXPECT_TRUE(HasRoute(routes, kDefaultRoute)) << after << ":\n" << Joined(routes);
+  EXPECT_TRUE(HasRoute(routes, kResolverRoute)) << after << ":\n" << Joined(routes);
+}
+
+// "上传：%.1f kb，下载：%.1f kb" with both figures above 0, waited for.
+bool WaitTraffic(HWND page, DWORD ms, std::string* text) {
+  DWORD end = GetTickCount() + ms;
+  for (;;) {
+    *text = gui::GetText(gui::FindControl(page, kSpeed));
+    float up = 0, down = 0;
+    if (std::sscanf(text->c_str(), "上传：%f kb，下载：%f kb", &up, &down) == 2 && up > 0 &&
+        down > 0)
+      return true;
+    if (static_cast<LONG>(GetTickCount() - end) > 0) return false;
+    Sleep(200);
+  }
+}
+
+// The stand-in game's record: "<address> sent <n> echoed <m>" a line.
+bool GameCounts(const std::string& record, const char* host, int* sent, int* echoed) {
+  std::string prefix = std::string(host) + " sent ";
+  size_t at = record.find(prefix);
+  return at != std::string::npos &&
+         std::sscanf(record.c_str() + at + prefix.size(), "%d echoed %d", sent, echoed) == 2;
+}
+
+// While connected with the first game's routes, the game's datagrams to a remote network
+// reach the tunnel's far end and every other one the PC's own network; the game gets its
+// echoes; the speed line (the former default route's interface) counts the traffic.
+void CheckGameTraffic(HWND page, const std::string& record) {
+  std::string traffic;
+  EXPECT_TRUE(WaitTraffic(page, e2e::kStepMs, &traffic)) << "speed line: " << traffic;
+  std::string counts;
+  ASSERT_TRUE(WaitLineWritten(record, 20000, &counts)) << "no record of the game: " << counts;
+  const struct {
+    const char* host;
+    const char* via;
+    const char* notVia;
+  } flows[] = {{kRemoteHost, "ppp", "lan0"}, {kDirectHost, "lan0", "ppp"},
+               {kOtherHost, "lan0", "ppp"}};
+  for (const auto& flow : flows) {
+    int sent = 0, echoed = 0;
+    ASSERT_TRUE(GameCounts(counts, flow.host, &sent, &echoed)) << counts;
+    EXPECT_GT(sent, 0) << flow.host;
+    EXPECT_GT(echoed, sent * 9 / 10) << flow.host;
+    EXPECT_LE(echoed, sent) << flow.host;
+    EXPECT_EQ(e2e::Packets(flow.via, flow.host).size(), static_cast<size_t>(sent)) << flow.host;
+    EXPECT_TRUE(e2e::Packets(flow.notVia, flow.host).empty()) << flow.host;
+  }
+}
+
 TEST(ClientE2E, AccelerationWithTheXpModule) {
   ClientSession s("e2e_xp", "winxp");
-  // The first game's start command: a harmless program that writes down its current folder.
+  // The first game's start command: a harmless program that writes down its current folder,
+  // then the game's stand-in, which talks to a server of each kind for a few seconds.
   char sys[MAX_PATH];
   GetSystemDirectoryA(sys, sizeof sys);
   std::string started = s.Dir() + "\\game_started.txt";
+  std::string gameRecord = s.Dir() + "\\game_traffic.txt";
   const char* gameKey = "SOFTWARE\\VelaSample\\LongCheng";
-  ASSERT_TRUE(e2e::SetMachineString(gameKey, "StartCmd",
-                                    std::string(sys) + "\\cmd.exe /c cd > \"" + started + "\""));
+  ASSERT_TRUE(e2e::SetMachineString(
+      gameKey, "StartCmd",
+      std::string(sys) + "\\cmd.exe /c cd > \"" + started + "\" & \"" + s.Dir() +
+          "\\netsim_game.exe\" \"" + gameRecord + "\" 4 " + kRemoteHost + " " + kDirectHost + " " +
+          kOtherHost));
+  std::vector<std::string> routes;
+  if (e2e::Netsim()) {
+    // No tunnel yet: the PC's own network, as the stand-in made it.
+    routes = e2e::KernelRoutes();
+    EXPECT_TRUE(HasRoute(routes, kDefaultRoute)) << Joined(routes);
+    EXPECT_EQ(TunnelInterface(routes), "") << Joined(routes);
+  }
   // Dials of a few seconds, so that the page can be watched while one is under way.
   s.SetEnv("ACCEL_DIALUP_DELAY_MS", "300");
   ASSERT_TRUE(s.WriteUserIni("RUN_COUNTER=1\r\n"));
@@ -441,9 +575,7 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
 
   {
     // Connect with a slow account check and a dial of a few seconds: all along, and through
-    // the start page that the view opens once connected, the window answers at once. (The
-    // route list is not fetched here: the simulated connection has no interface, so no route
-    // leads to its address and the route job stops before asking.)
+    // the start page that the view opens once connected, the window answers at once.
     StubMode slowCheck("login", "slow:1500");
     ASSERT_TRUE(gui::Click(connect));
     DWORD worst = 0, end = GetTickCount() + e2e::kDialMs;
@@ -469,21 +601,30 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
     EXPECT_LT(worst, 200u);
     EXPECT_TRUE(sawDialing);
     ExpectConnected(page);
-    // The connection and the launch offer stay; the status line tells that the game's
-    // traffic goes the old way.
-    EXPECT_TRUE(gui::WaitText(status, kConnectedNoRoutes, e2e::kStepMs)) << gui::GetText(status);
-    EXPECT_NE(ClientLog(s).find("加速路由设置失败，游戏数据不经过加速连接！\r\n"), std::string::npos);
+    if (e2e::Netsim()) {
+      // Only the game's networks through the tunnel, read from the kernel's table.
+      EXPECT_TRUE(WaitFirstGameRoutes(e2e::kStepMs, &routes)) << Joined(routes);
+      EXPECT_EQ(gui::GetText(status), kConnected);
+    } else {
+      // The connection and the launch offer stay; the status line tells that the game's
+      // traffic goes the old way.
+      EXPECT_TRUE(gui::WaitText(status, kConnectedNoRoutes, e2e::kStepMs)) << gui::GetText(status);
+      EXPECT_NE(ClientLog(s).find("加速路由设置失败，游戏数据不经过加速连接！\r\n"),
+                std::string::npos);
+    }
     Answer(s, "启动游戏", "需要现在启动 龙城传说 吗？", IDOK);
     std::string folder;
     ASSERT_TRUE(WaitLineWritten(started, e2e::kStepMs, &folder))
         << "the game was not started, or did not finish writing: \"" << folder << "\"";
     folder.erase(folder.find_last_not_of("\r\n ") + 1);
     EXPECT_EQ(lstrcmpiA(folder.c_str(), sys), 0) << "started in " << folder;
+    if (e2e::Netsim()) CheckGameTraffic(page, gameRecord);
   }
 
   ASSERT_TRUE(gui::Click(disconnect));
   EXPECT_TRUE(gui::WaitText(status, kDisconnected, e2e::kDialMs)) << gui::GetText(status);
   ExpectIdle(page);
+  if (e2e::Netsim()) ExpectTunnelRoutesGone("after the disconnect");
 
   {
     // Two quick clicks on connect while the account check is slow: one check, one dial.
@@ -492,13 +633,20 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
     logins = e2e::Requests("login");
     size_t dials = e2e::Requests("/vpn_auth.php");
     ASSERT_TRUE(gui::MouseClick(connect, 2));
+    size_t existing = CountOf(ClientLog(s), kRouteExists);
     LineChoiceFollowsTheCheck(s, frame, page);
-    EXPECT_TRUE(gui::WaitText(status, kConnectedNoRoutes, e2e::kDialMs)) << gui::GetText(status);
+    EXPECT_TRUE(gui::WaitText(status, ConnectedText(), e2e::kDialMs)) << gui::GetText(status);
     Answer(s, "启动游戏", "需要现在启动 龙城传说 吗？", IDCANCEL);
     Sleep(4000);  // room for a second check and dial to show up
     EXPECT_EQ(e2e::Requests("login") - logins, 1u);
     EXPECT_EQ(e2e::Requests("/vpn_auth.php") - dials, 1u);
-    EXPECT_EQ(gui::GetText(status), kConnectedNoRoutes);
+    EXPECT_EQ(gui::GetText(status), ConnectedText());
+    if (e2e::Netsim()) {
+      // The tunnel's networks again through the new tunnel; the direct network, left from
+      // the last connection, is there already: logged as existing, no route failure.
+      EXPECT_TRUE(WaitFirstGameRoutes(e2e::kStepMs, &routes)) << Joined(routes);
+      EXPECT_EQ(CountOf(ClientLog(s), kRouteExists) - existing, 1u) << ClientLog(s);
+    }
     EXPECT_EQ(s.WaitBox(0).box, nullptr);
     EXPECT_TRUE(gui::IsEnabled(gui::FindControl(page, kLineButton)));
   }
@@ -559,10 +707,29 @@ TEST(ClientE2E, DroppedConnectionUnderTheWindows7Module) {
     EXPECT_EQ(e2e::Requests("/vpn_auth.php"), dials);
   }
 
+  {
+    // A connection that reports an address no interface carries (the stand-in makes no
+    // tunnel interface): the route job finds no route to it and fails, the connection stays.
+    StubMode noInterface("/_tunnel", "404");
+    ASSERT_TRUE(gui::Click(gui::FindControl(page, kConnect)));
+    EXPECT_TRUE(gui::WaitText(status, kConnectedNoRoutes, e2e::kDialMs))
+        << gui::GetText(status) << "\n" << s.RunLog() << Joined(e2e::KernelRoutes());
+    EXPECT_NE(ClientLog(s).find("加速路由设置失败，游戏数据不经过加速连接！\r\n"), std::string::npos);
+    ExpectConnected(page);
+    ASSERT_TRUE(gui::Click(gui::FindControl(page, kDisconnect)));
+    EXPECT_TRUE(gui::WaitText(status, kDisconnected, e2e::kDialMs)) << gui::GetText(status);
+  }
+
   ASSERT_TRUE(gui::Click(gui::FindControl(page, kConnect)));
-  ASSERT_TRUE(gui::WaitText(status, kConnectedNoRoutes, e2e::kDialMs))
+  ASSERT_TRUE(gui::WaitText(status, ConnectedText(), e2e::kDialMs))
       << gui::GetText(status) << "\n" << s.RunLog();
   ExpectConnected(page);
+  if (e2e::Netsim()) {
+    // The last game lists direct networks only: they go through the PC's gateway, and the
+    // tunnel carries nothing but the route to its server.
+    std::vector<std::string> routes = e2e::KernelRoutes();
+    EXPECT_NE(TunnelInterface(routes), "") << Joined(routes);
+  }
   EXPECT_EQ(s.WaitBox(1000).box, nullptr);
   // Another line, chosen while connected, is for the next connection: the error page of
   // this one still names the line that was dialled.
@@ -574,6 +741,7 @@ TEST(ClientE2E, DroppedConnectionUnderTheWindows7Module) {
   EXPECT_TRUE(WaitRequest("/error.php", "errno=1000&code=1&server=127.0.0.3", e2e::kStepMs))
       << "no error page with errno 1000 for the dialled line";
   ExpectIdle(page);
+  if (e2e::Netsim()) ExpectTunnelRoutesGone("after the dropped link");
   s.SetEnv("ACCEL_DIALUP_DROP_MS", nullptr);
 
   PostMessageA(frame, WM_COMMAND, kMenuExit, 0);

@@ -95,6 +95,16 @@ class ClientSession {
 size_t Requests(const char* path);
 bool RequestWithQuery(const char* path, const std::string& part);
 
+// Whether this run has its simulated network (scripts/netns.sh): the namespace's kernel
+// table, the PC's interface lan0 and, while connected, the tunnel's ppp0.
+bool Netsim();
+// The namespace's kernel routing table as the stand-in reads it from outside Wine, one
+// "dest/prefix gateway interface" line a route (gateway 0.0.0.0: on-link), sorted.
+std::vector<std::string> KernelRoutes();
+// The stand-in's record of the packets for one destination that reached an interface whose
+// name starts with `iface` ("ppp": any tunnel).
+std::vector<std::string> Packets(const std::string& iface, const std::string& dst);
+
 // An expiry as the client shows it: local time of the seconds since 1970, "%Y-%m-%d %H:%M".
 std::string LocalExpiry(unsigned long long seconds);
 

@@ -2,7 +2,10 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "client/test_support/stub_client.h"
@@ -84,6 +87,13 @@ bool ClientSession::Layout() {
          // by the WINEDLLOVERRIDES of the test; the W7 module runs system32's rasdial.exe.
          CopyInto("DIALUP_RASAPI32", m_dir + "\\rasapi32.dll") &&
          CopyInto("DIALUP_RASDIAL", SystemDir() + "\\rasdial.exe") &&
+         // The game the launch offers start in the scenarios that watch its traffic.
+         CopyInto("NETSIM_GAME", m_dir + "\\netsim_game.exe") &&
+         // In the simulated network the routing table is the namespace's own kernel table:
+         // the stand-in library beside the program adds routes to it and reads it through
+         // Wine's own library, copied beside it under another name.
+         (!Netsim() || (CopyInto("NETSIM_IPHLPAPI", m_dir + "\\iphlpapi.dll") &&
+                        CopyInto("NETSIM_WINE_IPHLPAPI", m_dir + "\\iphlpwine.dll"))) &&
          // Every host on this machine, the report's reachability ping included.
          WriteFileBytes(m_dir + "\\service.ini",
                         "[Service]\r\nClientHost=127.0.0.1\r\nWebHost=127.0.0.1\r\n"
@@ -224,6 +234,44 @@ std::string ClientSession::RunLog() const {
   std::string log;
   ReadFileBytes(CachePath("run.log"), &log);
   return log;
+}
+
+bool Netsim() {
+  const char* v = std::getenv("ACCEL_NETSIM");
+  return v && std::strcmp(v, "1") == 0;
+}
+
+std::vector<std::string> KernelRoutes() {
+  std::string body;
+  std::vector<std::string> routes;
+  if (testing_support::HttpRequest(80, "GET", "/_routes", "", &body) != 200) return routes;
+  size_t pos = 0;
+  while (pos < body.size()) {
+    size_t end = body.find('\n', pos);
+    if (end == std::string::npos) end = body.size();
+    if (end > pos) routes.push_back(body.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  std::sort(routes.begin(), routes.end());
+  return routes;
+}
+
+std::vector<std::string> Packets(const std::string& iface, const std::string& dst) {
+  std::string record;
+  std::vector<std::string> out;
+  ReadFileBytes(EnvPath("ACCEL_STUB_PACKETS"), &record);
+  const std::string ifMember = "\"if\":\"" + iface;
+  const std::string dstMember = "\"dst\":\"" + dst + "\"";
+  size_t pos = 0;
+  while (pos < record.size()) {
+    size_t end = record.find('\n', pos);
+    if (end == std::string::npos) end = record.size();
+    std::string line = record.substr(pos, end - pos);
+    if (line.find(ifMember) != std::string::npos && line.find(dstMember) != std::string::npos)
+      out.push_back(line);
+    pos = end + 1;
+  }
+  return out;
 }
 
 size_t Requests(const char* path) { return testing_support::CountStubRecords("path", path); }
