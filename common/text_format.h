@@ -34,6 +34,11 @@ struct LogTime {
 // "[2026/12/07 09:05:03.007] ": the run log's record prefix.
 std::string FormatLogPrefix(const LogTime& t);
 
+// The text with every control byte (below 0x20, and 0x7F) shown as '?': a text from a
+// downloaded list written into a log line can then neither end the line nor forge the
+// next. GBK trail bytes are never below 0x40, so double-byte characters stay whole.
+std::string ShowControlBytes(const std::string& text);
+
 // True when every GBK lead byte (0x81-0xFE) of text has a trail byte (0x40-0x7E,
 // 0x80-0xFE) after it.
 bool IsWholeGbk(const std::string& text);

@@ -255,7 +255,7 @@ TEST_F(TunnelTest, WithoutAWindowEveryPostBecomesALogLineAndStateStillChanges) {
 
 TEST_F(TunnelTest, ServerHostWithPercentAndOverlongHostAreLoggedAsGiven) {
   InitWithWindow();
-  ras_.dialResults = {0, 0};
+  ras_.dialResults = {0, 0, 0};
   Start("100%s%d.example");
   WaitEvents(1);
   EXPECT_EQ(CountLog("选择服务器：100%s%d.example，开始连接。\r\n"), 1u);
@@ -266,6 +266,12 @@ TEST_F(TunnelTest, ServerHostWithPercentAndOverlongHostAreLoggedAsGiven) {
   WaitEvents(4);
   std::string expected = ("选择服务器：" + host).substr(0, 255);
   EXPECT_EQ(CountLog(expected), 1u);
+  // A host of the list that would end the line and forge the next one.
+  close_();
+  WaitEvents(6);
+  Start("vpn.example\r\n2012-01-01 00:00:00 \x7f");
+  WaitEvents(7);
+  EXPECT_EQ(CountLog("选择服务器：vpn.example??2012-01-01 00:00:00 ?，开始连接。\r\n"), 1u);
 }
 
 #ifndef TUNNEL_W7
