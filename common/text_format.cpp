@@ -110,3 +110,7 @@ bool QuoteCommandArg(const std::string& arg, std::string* quoted) {
   quoted->swap(out);
   return true;
 }
+
+bool IsRasdialSwitch(const std::string& value) {
+  return (!value.empty() && value[0] == '/') || value == "*";
+}

@@ -51,3 +51,9 @@ bool IsWholeGbk(const std::string& text);
 // any lead byte as its trail, an escaping backslash included, so no quoting can hold such
 // an argument together.
 bool QuoteCommandArg(const std::string& arg, std::string* quoted);
+
+// True when rasdial reads the value as something other than a value, whatever the quotes
+// around it (they are gone once the command line is split): a switch when it starts with
+// '/' ("/DISCONNECT", "/PHONEBOOK:\\host\share\x.pbk"), or, as "*", the sign to ask for
+// the password on a console nobody sees, so the dial would wait for ever.
+bool IsRasdialSwitch(const std::string& value);

@@ -645,6 +645,30 @@ TEST_F(TunnelW7Test, DialWithALoneLeadByteRunsNoCommandAndFails) {
   EXPECT_EQ(SplitCommandLine(runner_.Commands()[4]).at(3), Wide("\xC4\xE3\x95\x5c"));
 }
 
+TEST_F(TunnelW7Test, DialWithAValueRasdialTakesForASwitchRunsNoCommandAndFails) {
+  InitWithWindow();
+  // A switch as user name, a phonebook of someone else's as login code, the sign that makes
+  // rasdial ask for the password on its hidden console.
+  const char* values[][2] = {{"/DISCONNECT", "pw"}, {"bob", "/PHONEBOOK:\\\\h\\s\\x.pbk"}, {"bob", "*"}};
+  size_t events = 0;
+  for (auto& v : values) {
+    Start("vpn7.example", v[0], v[1]);
+    events += 3;
+    std::vector<Ev> got = WaitEvents(events);
+    ASSERT_EQ(got.size(), events);
+    EXPECT_EQ(std::vector<Ev>(got.end() - 3, got.end()),
+              (std::vector<Ev>{Msg(WM_TUNNEL_DIALING), Msg(WM_TUNNEL_ERROR, 87),
+                               WithText(WM_TUNNEL_ERROR, 87, "fake error 87")}))
+        << v[0] << " " << v[1];
+  }
+  EXPECT_EQ(runner_.Commands().size(), 4u);  // the dial services only
+  EXPECT_EQ(CountLog("拨号参数会被当作拨号命令的开关，拨号命令未执行！\r\n"), 3u);
+  Start("vpn7.example", "a/b", "**");  // not at the start, not alone: dials
+  WaitEvents(events + 1);
+  ASSERT_EQ(runner_.Commands().size(), 5u);
+  EXPECT_EQ(SplitCommandLine(runner_.Commands()[4]).at(2), L"a/b");
+}
+
 TEST_F(TunnelW7Test, PollThatFindsTheEntryConnectsAndLogsTheAddressEveryTick) {
   InitWithWindow();
   Start();
