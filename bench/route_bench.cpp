@@ -38,8 +38,11 @@ bool WriteList(const char* path, int entries) {
   int remote = entries * 3 / 4;
   for (int i = 0; i < entries; ++i) {
     if (i == remote) std::fputs("  </remote>\r\n  <direct>\r\n", f);
-    std::fprintf(f, "    <entry net=\"%d.%d.%d.0\" mask=\"255.255.%d.0\"/>\r\n", 1 + i % 223,
-                 (i / 223) % 256, (i * 7) % 256, i % 2 ? 255 : 252);
+    // Networks a list may hold: 1 to 223 without loopback's 127.
+    int first = 1 + i % 222;
+    if (first >= 127) ++first;
+    std::fprintf(f, "    <entry net=\"%d.%d.%d.0\" mask=\"255.255.%d.0\"/>\r\n", first,
+                 (i / 222) % 256, (i * 7) % 256, i % 2 ? 255 : 252);
   }
   std::fputs("  </direct>\r\n</data>\r\n", f);
   return std::fclose(f) == 0;
@@ -80,6 +83,7 @@ size_t Apply(const char* path, std::vector<RouteRow>* table) {
   if (!doc.LoadFile(path)) return 0;
   WalkRouteList(doc, [&](RouteKind kind, const std::string& net, const std::string& mask) {
     RouteRow row;
+    if (!RefusedRouteEntryText(net, mask).empty()) return;
     if (RouteRowFor(kind == kRouteTunnel ? tunnel : direct, net, mask, &row)) table->push_back(row);
   });
   return table->size();

@@ -139,8 +139,16 @@ bool IpCollector::ReadSharedAddress(uint32_t* netOrderAddr) {
     m_sharedMapping = mapping;
     m_sharedView = view;
   }
-  // The publisher may change the word at any time: one aligned 32-bit read per check.
-  uint32_t word = *static_cast<const volatile uint32_t*>(m_sharedView);
+  // Any program of the session may have made the section first, reserved and never
+  // committed, or backed by a file that has gone away: a plain read would fault on this
+  // thread and end the client. Read through the process's own memory instead, which fails
+  // where the read would fault. The publisher may change the word at any time: one aligned
+  // 32-bit read per check.
+  uint32_t word = 0;
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(GetCurrentProcess(), m_sharedView, &word, sizeof word, &got) ||
+      got != sizeof word)
+    return false;
   if (word == 0) return false;
   *netOrderAddr = word;
   return true;

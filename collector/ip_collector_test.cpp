@@ -281,6 +281,20 @@ TEST_F(Collector, SharedAddressFromTheNamedMapping) {
   CloseHandle(mapping);
 }
 
+TEST_F(Collector, AReservedSectionUnderTheSharedNameIsNoAddressAndThePassReports) {
+  // Made first by another program of the session, never committed: reading it faults.
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_RESERVE,
+                                      0, 65536, "TidewireShare");
+  ASSERT_NE(nullptr, mapping);
+  ASSERT_TRUE(collector_.LoadGameList());
+  snapshots_.rows = {Row(40, "10.8.8.1", "192.168.9.9")};
+  uint32_t addr = 0;
+  EXPECT_FALSE(collector_.ReadSharedAddress(&addr));
+  EXPECT_EQ(1u, collector_.ScanAndReport());
+  EXPECT_EQ("appid=1&ip=10.8.8.1;&appid=4&ip=& 200", Recorded("/report_ip.php").back());
+  CloseHandle(mapping);
+}
+
 TEST_F(Collector, WorkerPassesAtTicks0369ThenEvery15AfterAReport) {
   std::vector<uint32_t> passTicks;
   CountingSleep sleep(31);

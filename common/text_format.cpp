@@ -63,6 +63,13 @@ bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x8
 
 }  // namespace
 
+std::string ShowControlBytes(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return out;
+}
+
 bool IsWholeGbk(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     if (!IsLeadByte(static_cast<unsigned char>(text[i]))) continue;
@@ -102,4 +109,8 @@ bool QuoteCommandArg(const std::string& arg, std::string* quoted) {
   out += '"';
   quoted->swap(out);
   return true;
+}
+
+bool IsRasdialSwitch(const std::string& value) {
+  return (!value.empty() && value[0] == '/') || value == "*";
 }

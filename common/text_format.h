@@ -34,6 +34,11 @@ struct LogTime {
 // "[2026/12/07 09:05:03.007] ": the run log's record prefix.
 std::string FormatLogPrefix(const LogTime& t);
 
+// The text with every control byte (below 0x20, and 0x7F) shown as '?': a text from a
+// downloaded list written into a log line can then neither end the line nor forge the
+// next. GBK trail bytes are never below 0x40, so double-byte characters stay whole.
+std::string ShowControlBytes(const std::string& text);
+
 // True when every GBK lead byte (0x81-0xFE) of text has a trail byte (0x40-0x7E,
 // 0x80-0xFE) after it.
 bool IsWholeGbk(const std::string& text);
@@ -46,3 +51,9 @@ bool IsWholeGbk(const std::string& text);
 // any lead byte as its trail, an escaping backslash included, so no quoting can hold such
 // an argument together.
 bool QuoteCommandArg(const std::string& arg, std::string* quoted);
+
+// True when rasdial reads the value as something other than a value, whatever the quotes
+// around it (they are gone once the command line is split): a switch when it starts with
+// '/' ("/DISCONNECT", "/PHONEBOOK:\\host\share\x.pbk"), or, as "*", the sign to ask for
+// the password on a console nobody sees, so the dial would wait for ever.
+bool IsRasdialSwitch(const std::string& value);

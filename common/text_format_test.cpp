@@ -83,6 +83,11 @@ std::string Quoted(const std::string& arg) {
   return q;
 }
 
+TEST(ShowControlBytes, LineBreaksTabsAndDeleteBecomeQuestionMarksAndGbkStaysWhole) {
+  EXPECT_EQ(ShowControlBytes(std::string("a\r\nb\t\x01\x1F\x7F\0z", 10)), "a??b?????z");
+  EXPECT_EQ(ShowControlBytes("\xC4\xE3\x95\x5c\x81\x40 ~"), "\xC4\xE3\x95\x5c\x81\x40 ~");
+}
+
 TEST(QuoteCommandArg, EveryArgumentComesBackUnchanged) {
   // GBK characters whose trail byte is a backslash (0x955C), a bar, '@', 0x80 and 0xFE.
   const std::vector<std::string> cases = {

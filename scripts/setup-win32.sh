@@ -8,6 +8,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 . scripts/win32-lane.sh
+. scripts/retry.sh
 
 accel_w32_possible || exit 2
 mkdir -p "$ACCEL_W32_CACHE"
@@ -37,8 +38,8 @@ if [ ! -x "$ACCEL_W32_QEMU" ]; then
     a=(-o Dir::Etc::SourceList="$d/sources.list" -o Dir::Etc::SourceParts=/nonexistent
        -o Dir::State::Lists="$d/lists" -o Dir::Cache="$d/cache" -o APT::Architectures::=amd64
        -o APT::Sandbox::User=root)
-    apt-get "${a[@]}" -qq update
-    (cd "$d" && apt-get "${a[@]}" -qq download qemu-user)
+    accel_retry "apt-get update of bookworm-backports" apt-get "${a[@]}" -qq update
+    (cd "$d" && accel_retry "apt-get download qemu-user" apt-get "${a[@]}" -qq download qemu-user)
     dpkg-deb -x "$d"/qemu-user_*.deb "$d/x"
     "$d/x/usr/bin/qemu-i386" --version | head -1
     cp "$d/x/usr/bin/qemu-i386" "$ACCEL_W32_QEMU.new" && mv "$ACCEL_W32_QEMU.new" "$ACCEL_W32_QEMU"
@@ -67,13 +68,20 @@ if [ ! -f "$ACCEL_W32_ROOT/.accel-debootstrap" ]; then
   long "debootstrap of an i386 bookworm, about 3 minutes"
   (
     set -e
-    command -v debootstrap >/dev/null ||
-      { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap; }
-    # Never remove through a bind mount (the checkout, /tmp): nothing may stay mounted.
-    accel_w32_umount
-    if grep -q " $ACCEL_W32_ROOT/" /proc/mounts; then echo "still mounted inside $ACCEL_W32_ROOT"; exit 1; fi
-    rm -rf "$ACCEL_W32_ROOT"
-    debootstrap --arch=i386 --variant=minbase bookworm "$ACCEL_W32_ROOT" "$mirror"
+    command -v debootstrap >/dev/null || {
+      accel_retry "apt-get update" apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive accel_retry "apt-get install debootstrap" \
+          apt-get install -y -qq debootstrap
+    }
+    # Each try starts from nothing: a failed one leaves a partial tree.
+    fresh_root() {
+      # Never remove through a bind mount (the checkout, /tmp): nothing may stay mounted.
+      accel_w32_umount || return 1
+      if grep -q " $ACCEL_W32_ROOT/" /proc/mounts; then echo "still mounted inside $ACCEL_W32_ROOT"; return 1; fi
+      rm -rf "$ACCEL_W32_ROOT" &&
+        debootstrap --arch=i386 --variant=minbase bookworm "$ACCEL_W32_ROOT" "$mirror"
+    }
+    accel_retry "debootstrap" fresh_root
     touch "$ACCEL_W32_ROOT/.accel-debootstrap"
   ) >"$logs/debootstrap.log" 2>&1 || failed "debootstrap of the i386 chroot" debootstrap.log
 fi
@@ -89,11 +97,14 @@ accel_w32_mount >"$logs/mounts.log" 2>&1 || failed "chroot mounts" mounts.log
 # Displays are the host's Xvfb, reached through the shared /tmp.
 if [ ! -f "$ACCEL_W32_ROOT/.accel-wine" ]; then
 long "32-bit Wine inside the chroot, about 4 minutes"
+# The chroot's shell gets the same retry function, handed over as its definition.
 chroot "$ACCEL_W32_ROOT" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-  DEBIAN_FRONTEND=noninteractive bash -c '
+  DEBIAN_FRONTEND=noninteractive ACCEL_RETRY_PAUSE="${ACCEL_RETRY_PAUSE:-15}" \
+  bash -c "$(declare -f accel_retry)"'
     set -e
-    apt-get -qq update
-    apt-get install -y -qq --no-install-recommends wine wine32 fonts-wine fonts-wqy-microhei locales
+    accel_retry "apt-get update in the chroot" apt-get -qq update
+    accel_retry "apt-get install of the 32-bit Wine in the chroot" \
+      apt-get install -y -qq --no-install-recommends wine wine32 fonts-wine fonts-wqy-microhei locales
     echo "zh_CN.UTF-8 UTF-8" >/etc/locale.gen
     locale-gen
     apt-get clean' >"$logs/chroot-apt.log" 2>&1 || failed "32-bit Wine in the chroot" chroot-apt.log

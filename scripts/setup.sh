@@ -4,6 +4,7 @@
 # 32-bit Windows environment is its own step (scripts/setup-win32.sh), which the test and demo
 # commands run.
 set -euo pipefail
+. "$(dirname "$0")/retry.sh"
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
@@ -16,8 +17,9 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  accel_retry "apt-get update" apt-get update -qq
+  accel_retry "apt-get install ${missing[*]}" \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 # Wine must take code page 936 for its ANSI functions, so the zh_CN.UTF-8 locale must exist.

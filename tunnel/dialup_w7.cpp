@@ -33,6 +33,14 @@ DWORD Dial(const char* serverHost, const char* userName, const char* password, H
   // User name and password are the account's: quoted, so a blank or a quote in them
   // cannot split or alter the command's arguments.
   std::string user, pass, host, book;
+  // The login code comes from an answer nobody authenticated: a value rasdial would obey
+  // as a switch is not dialled at all.
+  if (IsRasdialSwitch(userName) || IsRasdialSwitch(password)) {
+    WriteLog("拨号参数会被当作拨号命令的开关，拨号命令未执行！\r\n");
+    if (CWorker* worker = g_pRunningWorker)
+      worker->PostThreadMessage(WM_CORE_ERROR, ERROR_INVALID_PARAMETER, 0);
+    return ERROR_INVALID_PARAMETER;
+  }
   if (!QuoteCommandArg(userName, &user) || !QuoteCommandArg(password, &pass) ||
       !QuoteCommandArg(serverHost, &host) || !QuoteCommandArg(phonebook, &book)) {
     // rasdial would split such a value into further arguments of its own.

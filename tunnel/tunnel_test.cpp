@@ -255,7 +255,7 @@ TEST_F(TunnelTest, WithoutAWindowEveryPostBecomesALogLineAndStateStillChanges) {
 
 TEST_F(TunnelTest, ServerHostWithPercentAndOverlongHostAreLoggedAsGiven) {
   InitWithWindow();
-  ras_.dialResults = {0, 0};
+  ras_.dialResults = {0, 0, 0};
   Start("100%s%d.example");
   WaitEvents(1);
   EXPECT_EQ(CountLog("选择服务器：100%s%d.example，开始连接。\r\n"), 1u);
@@ -266,6 +266,12 @@ TEST_F(TunnelTest, ServerHostWithPercentAndOverlongHostAreLoggedAsGiven) {
   WaitEvents(4);
   std::string expected = ("选择服务器：" + host).substr(0, 255);
   EXPECT_EQ(CountLog(expected), 1u);
+  // A host of the list that would end the line and forge the next one.
+  close_();
+  WaitEvents(6);
+  Start("vpn.example\r\n2012-01-01 00:00:00 \x7f");
+  WaitEvents(7);
+  EXPECT_EQ(CountLog("选择服务器：vpn.example??2012-01-01 00:00:00 ?，开始连接。\r\n"), 1u);
 }
 
 #ifndef TUNNEL_W7
@@ -637,6 +643,30 @@ TEST_F(TunnelW7Test, DialWithALoneLeadByteRunsNoCommandAndFails) {
   WaitEvents(4);
   ASSERT_EQ(runner_.Commands().size(), 5u);
   EXPECT_EQ(SplitCommandLine(runner_.Commands()[4]).at(3), Wide("\xC4\xE3\x95\x5c"));
+}
+
+TEST_F(TunnelW7Test, DialWithAValueRasdialTakesForASwitchRunsNoCommandAndFails) {
+  InitWithWindow();
+  // A switch as user name, a phonebook of someone else's as login code, the sign that makes
+  // rasdial ask for the password on its hidden console.
+  const char* values[][2] = {{"/DISCONNECT", "pw"}, {"bob", "/PHONEBOOK:\\\\h\\s\\x.pbk"}, {"bob", "*"}};
+  size_t events = 0;
+  for (auto& v : values) {
+    Start("vpn7.example", v[0], v[1]);
+    events += 3;
+    std::vector<Ev> got = WaitEvents(events);
+    ASSERT_EQ(got.size(), events);
+    EXPECT_EQ(std::vector<Ev>(got.end() - 3, got.end()),
+              (std::vector<Ev>{Msg(WM_TUNNEL_DIALING), Msg(WM_TUNNEL_ERROR, 87),
+                               WithText(WM_TUNNEL_ERROR, 87, "fake error 87")}))
+        << v[0] << " " << v[1];
+  }
+  EXPECT_EQ(runner_.Commands().size(), 4u);  // the dial services only
+  EXPECT_EQ(CountLog("拨号参数会被当作拨号命令的开关，拨号命令未执行！\r\n"), 3u);
+  Start("vpn7.example", "a/b", "**");  // not at the start, not alone: dials
+  WaitEvents(events + 1);
+  ASSERT_EQ(runner_.Commands().size(), 5u);
+  EXPECT_EQ(SplitCommandLine(runner_.Commands()[4]).at(2), L"a/b");
 }
 
 TEST_F(TunnelW7Test, PollThatFindsTheEntryConnectsAndLogsTheAddressEveryTick) {

@@ -89,7 +89,8 @@ void CWorker::OnStart(WPARAM, LPARAM) {
   m_bConnecting = 1;
   PostUi(WM_TUNNEL_DIALING, 0, 0);
   ConnectParams params = CopyConnectParams();
-  WriteLog("选择服务器：%s，开始连接。\r\n", params.serverHost.c_str());
+  // The host comes from the service's line list.
+  WriteLog("选择服务器：%s，开始连接。\r\n", ShowControlBytes(params.serverHost).c_str());
   DWORD code = Dial(params.serverHost.c_str(), params.userName.c_str(), params.password.c_str(),
                     &m_hRasConn);
   if (code != 0) PostUi(WM_TUNNEL_ERROR, code, 0);

@@ -149,7 +149,14 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
     return;
   }
   bool refused = false;
-  WalkRouteList(doc, [&](RouteKind kind, const std::string& net, const std::string& mask) {
+  bool whole = WalkRouteList(doc, [&](RouteKind kind, const std::string& net, const std::string& mask) {
+    // A network that would take over the default route, loopback or multicast is never
+    // added, whatever list holds it; the neighbours still are.
+    std::string refusal = RefusedRouteEntryText(net, mask);
+    if (!refusal.empty()) {
+      CRunLog::WriteText(refusal);
+      return;
+    }
     // A failing entry has been logged; the next one is tried all the same.
     DWORD error = NO_ERROR;
     AddRoute(kind == kRouteTunnel ? m_store->m_tunnelRoute : m_store->m_directRoute, net, mask,
@@ -158,6 +165,7 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
     // route already (from an earlier connection: routes are never deleted) is not.
     if (kind == kRouteTunnel && error != NO_ERROR && error != kRouteExists) refused = true;
   });
+  if (!whole) CRunLog::WriteText(RouteListCutText());
   if (refused) PostMessageA(page, WM_ROUTE_FAILED, 0, 0);
 }
 

@@ -49,8 +49,10 @@ const char kRouteList[] =
     "<entry net=\"11.0.0.0\" mask=\"255.0.0.0\"/>"
     "<entry mask=\"255.255.255.0\"/>"
     "<entry net=\"12.3.0.0\" mask=\"255.255.0.0\"/>"
-    "<entry net=\"14.0.0.0\" mask=\"255.255\"/></remote>"
+    "<entry net=\"14.0.0.0\" mask=\"255.255\"/>"
+    "<entry net=\"0.0.0.0\" mask=\"128.0.0.0\"/></remote>"
     "<direct><entry net=\"game.example\" mask=\"255.255.255.0\"/>"
+    "<entry net=\"127.0.0.1\" mask=\"255.255.255.255\"/>"
     "<entry net=\"13.1.1.0\" mask=\"255.255.255.0\"/></direct></data>";
 
 class RouteManagerTest : public CWorkerStoreTest {
@@ -163,6 +165,11 @@ TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAft
   EXPECT_NE(log.find("路由项不是有效的地址，已跳过：net=\"14.0.0.0\" mask=\"255.255\"\r\n"),
             std::string::npos);
   EXPECT_NE(log.find("路由项不是有效的地址，已跳过：net=\"game.example\" mask=\"255.255.255.0\"\r\n"),
+            std::string::npos);
+  // Half the Internet through the tunnel and loopback past it: named, never added.
+  EXPECT_NE(log.find("路由项的网络不允许添加，已跳过：net=\"0.0.0.0\" mask=\"128.0.0.0\"\r\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("路由项的网络不允许添加，已跳过：net=\"127.0.0.1\" mask=\"255.255.255.255\"\r\n"),
             std::string::npos);
 
   // The table refuses one network of the tunnel: the job fails, the other networks are

@@ -88,15 +88,37 @@ bool RouteRowFor(const RouteRow& tmpl, const std::string& net, const std::string
   return true;
 }
 
+namespace {
+
+// Entry texts come from a downloaded file: cut short, control bytes shown as '?'.
+std::string ShownEntryText(const std::string& text) {
+  return ShowControlBytes(text.substr(0, 40));
+}
+
+uint32_t HostOrder(uint32_t addr) {
+  unsigned char b[4];
+  std::memcpy(b, &addr, 4);
+  return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+}
+
+}  // namespace
+
 std::string BadRouteEntryText(const std::string& net, const std::string& mask) {
-  auto shown = [](const std::string& text) {
-    std::string out = text.substr(0, 40);
-    for (char& c : out)
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return out;
-  };
-  return Format("路由项不是有效的地址，已跳过：net=\"%s\" mask=\"%s\"\r\n", shown(net).c_str(),
-                shown(mask).c_str());
+  return Format("路由项不是有效的地址，已跳过：net=\"%s\" mask=\"%s\"\r\n",
+                ShownEntryText(net).c_str(), ShownEntryText(mask).c_str());
+}
+
+std::string RefusedRouteEntryText(const std::string& net, const std::string& mask) {
+  uint32_t netAddr, maskAddr;
+  if (!ParseDottedAddress(net, &netAddr) || !ParseDottedAddress(mask, &maskAddr)) return "";
+  uint32_t m = HostOrder(maskAddr);
+  // Leading one bits only: a mask that is not contiguous keeps its first run as prefix.
+  bool shortPrefix = (m & 0xFF000000u) != 0xFF000000u;
+  uint32_t first = HostOrder(netAddr & maskAddr) >> 24;
+  bool reserved = first == 0 || first == 127 || first >= 224;
+  if (!shortPrefix && !reserved) return "";
+  return Format("路由项的网络不允许添加，已跳过：net=\"%s\" mask=\"%s\"\r\n",
+                ShownEntryText(net).c_str(), ShownEntryText(mask).c_str());
 }
 
 int FindTunnelRow(const std::vector<RouteRow>& rows, const std::string& tunnelIp,
@@ -113,21 +135,38 @@ int FindTunnelRow(const std::vector<RouteRow>& rows, const std::string& tunnelIp
 
 namespace {
 
-void WalkEntries(CXmlDoc& doc, RouteKind kind, const RouteVisitor& visit) {
-  if (!doc.Enter()) return;
-  while (doc.FindNext("entry")) visit(kind, doc.GetAttribute("net"), doc.GetAttribute("mask"));
+// False when an entry was left because *handed reached the limit.
+bool WalkEntries(CXmlDoc& doc, RouteKind kind, const RouteVisitor& visit, size_t* handed) {
+  if (!doc.Enter()) return true;
+  bool whole = true;
+  while (doc.FindNext("entry")) {
+    if (*handed >= kMaxRouteEntries) {
+      whole = false;
+      break;
+    }
+    ++*handed;
+    visit(kind, doc.GetAttribute("net"), doc.GetAttribute("mask"));
+  }
   doc.Leave();
+  return whole;
 }
 
 }  // namespace
 
-void WalkRouteList(CXmlDoc& doc, const RouteVisitor& visit) {
-  if (!doc.FindNext("data") || !doc.Enter()) return;
+bool WalkRouteList(CXmlDoc& doc, const RouteVisitor& visit) {
+  if (!doc.FindNext("data") || !doc.Enter()) return true;
+  size_t handed = 0;
+  bool whole = true;
   // A failed search leaves the position where it was, so a list without "remote" still
   // finds "direct"; one placed before "remote" is not looked for.
-  if (doc.FindNext("remote")) WalkEntries(doc, kRouteTunnel, visit);
-  if (doc.FindNext("direct")) WalkEntries(doc, kRouteDirect, visit);
+  if (doc.FindNext("remote")) whole = WalkEntries(doc, kRouteTunnel, visit, &handed);
+  if (doc.FindNext("direct") && !WalkEntries(doc, kRouteDirect, visit, &handed)) whole = false;
   doc.Leave();
+  return whole;
+}
+
+std::string RouteListCutText() {
+  return Format("路由列表超过%u项，其余的未添加.\r\n", static_cast<unsigned>(kMaxRouteEntries));
 }
 
 std::vector<RouteEntry> ReadRouteList(CXmlDoc& doc) {

@@ -3,6 +3,7 @@
 // failed addition, the networks of a route list and the table dump lines.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -73,6 +74,13 @@ bool RouteRowFor(const RouteRow& tmpl, const std::string& net, const std::string
 // come from a downloaded file and are cut short, control bytes shown as '?'.
 std::string BadRouteEntryText(const std::string& net, const std::string& mask);
 
+// The run-log line naming an entry that is a valid network but is never routed: a mask of
+// fewer than 8 leading one bits (0.0.0.0/0, or its two halves, would send all traffic
+// through the tunnel), or a destination inside 0.0.0.0/8, 127.0.0.0/8 or 224.0.0.0/3 (this
+// host, loopback, multicast and reserved). "" for an entry that may be added, and for one
+// that is no address at all (BadRouteEntryText names those). Texts shown as there.
+std::string RefusedRouteEntryText(const std::string& net, const std::string& mask);
+
 // The first row whose next hop is the tunnel's client address; -1 when none. An address
 // that no tunnel has (not dotted, 0.0.0.0 when the module did not learn it, or all ones)
 // matches nothing: 0.0.0.0 is the next hop of every on-link row, and the game's networks
@@ -93,10 +101,15 @@ struct RouteEntry {
 // ones under the data/direct that follows it.
 std::vector<RouteEntry> ReadRouteList(CXmlDoc& doc);
 // The same networks handed one by one to visit, in the same order, without collecting
-// them first: a list can hold tens of thousands.
+// them first: a list can hold tens of thousands. At most kMaxRouteEntries of one list are
+// handed on, remote and direct together: every route stays until the next reboot, and a
+// list of millions would flood the table. Returns false when entries were left for that.
+const size_t kMaxRouteEntries = 65536;
 typedef std::function<void(RouteKind kind, const std::string& net, const std::string& mask)>
     RouteVisitor;
-void WalkRouteList(CXmlDoc& doc, const RouteVisitor& visit);
+bool WalkRouteList(CXmlDoc& doc, const RouteVisitor& visit);
+// The run-log line for a list whose entries beyond kMaxRouteEntries were left.
+std::string RouteListCutText();
 
 // The dump of the table: a heading, then one line per row in table order.
 std::vector<std::string> RouteDumpLines(const std::vector<RouteRow>& rows);

@@ -192,6 +192,49 @@ TEST(RouteList, WithoutRemoteOnlyDirectAndADirectBeforeRemoteIsNotRead) {
   EXPECT_TRUE(Walk("not xml").empty());
 }
 
+TEST(RouteList, TakeoverLoopbackAndMulticastNetworksAreRefusedAndAListIsCutAt65536) {
+  // Refused whether listed for the tunnel or the former gateway, one line each.
+  const char* refused[][2] = {
+      {"0.0.0.0", "0.0.0.0"},       {"0.0.0.0", "128.0.0.0"},   {"128.0.0.0", "128.0.0.0"},
+      {"10.0.0.0", "254.0.0.0"},    {"10.0.0.0", "0.255.255.0"},
+      {"127.0.0.1", "254.0.0.0"}, {"0.1.2.0", "255.255.255.0"},
+      {"127.0.0.1", "255.255.255.255"}, {"224.0.0.0", "240.0.0.0"}, {"239.1.2.3", "255.255.255.255"},
+      {"255.255.255.255", "255.255.255.255"}, {"240.0.0.0", "255.0.0.0"}};
+  for (auto& e : refused)
+    EXPECT_EQ(RefusedRouteEntryText(e[0], e[1]),
+              std::string("路由项的网络不允许添加，已跳过：net=\"") + e[0] + "\" mask=\"" + e[1] +
+                  "\"\r\n");
+  // The neighbours pass; texts that are no addresses are left to BadRouteEntryText.
+  for (auto& e : std::vector<std::pair<const char*, const char*>>{
+           {"1.0.0.0", "255.0.0.0"}, {"126.255.0.0", "255.255.0.0"}, {"128.0.0.0", "255.0.0.0"},
+           {"223.255.255.255", "255.255.255.255"}, {"10.1.2.3", "255.0.255.0"},
+           {"", "0.0.0.0"}, {"0.0.0.0", "0.0"}})
+    EXPECT_EQ(RefusedRouteEntryText(e.first, e.second), "") << e.first << "/" << e.second;
+  EXPECT_EQ(RefusedRouteEntryText("224.0.0.0", std::string("240.0.0.0\n")), "");
+  EXPECT_EQ(RefusedRouteEntryText("\x7f.0.0.0", "255.0.0.0"), "");
+
+  // A flood: 65,536 entries are handed on, remote first, and the walk says the rest were left.
+  std::string xml = "<data><remote>";
+  for (int i = 0; i < 40000; ++i) xml += "<entry net=\"1.0.0.0\" mask=\"255.0.0.0\"/>";
+  xml += "</remote><direct>";
+  for (int i = 0; i < 30000; ++i) xml += "<entry net=\"2.0.0.0\" mask=\"255.0.0.0\"/>";
+  xml += "</direct></data>";
+  CXmlDoc doc;
+  doc.SetText(xml);
+  size_t remote = 0, direct = 0;
+  EXPECT_FALSE(WalkRouteList(doc, [&](RouteKind kind, const std::string&, const std::string&) {
+    ++(kind == kRouteTunnel ? remote : direct);
+  }));
+  EXPECT_EQ(remote, 40000u);
+  EXPECT_EQ(direct, 65536u - 40000u);
+  EXPECT_EQ(RouteListCutText(), "路由列表超过65536项，其余的未添加.\r\n");
+  // Exactly the limit is a whole list.
+  xml = "<data><direct>";
+  for (size_t i = 0; i < kMaxRouteEntries; ++i) xml += "<entry/>";
+  doc.SetText(xml + "</direct></data>");
+  EXPECT_TRUE(WalkRouteList(doc, [](RouteKind, const std::string&, const std::string&) {}));
+}
+
 TEST(RouteDump, HeadingThenOneLinePerRowInTableOrder) {
   std::vector<std::string> lines =
       RouteDumpLines({Row(0, 0, Addr(192, 168, 1, 1), 1, 1),

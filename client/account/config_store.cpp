@@ -214,6 +214,10 @@ int CConfigStore::ReadProgramVersion(const std::string& file, std::string* text)
   return major * 10000 + minor * 100 + build;
 }
 
+bool CConfigStore::IsUsableUserName(const std::string& name) {
+  return name.find_first_of(";,\r\n") == std::string::npos;
+}
+
 void CConfigStore::LoadUserIni() {
   std::string ini = CachePath("user.ini");
   if (ini.empty()) return;
@@ -221,7 +225,8 @@ void CConfigStore::LoadUserIni() {
   // Whole values: the login dialog does not limit name or password, and a value read
   // back cut would fail the automatic login on every start.
   std::string text;
-  if (ReadProfileText("NAME", ini, &text)) m_userName = text;
+  // A saved name the login would refuse is not offered again (user.ini is a plain file).
+  if (ReadProfileText("NAME", ini, &text) && IsUsableUserName(text)) m_userName = text;
   if (ReadProfileText("PASSWD", ini, &text)) m_password = UnscramblePassword(text);
   m_remember = static_cast<int>(GetPrivateProfileIntA(kUserSection, "REMEMBER", 0, ini.c_str()));
   m_exitNotify =

@@ -78,6 +78,11 @@ class CConfigStore {
   const ServiceHosts& Hosts() const { return m_hosts; }
   const char* ProgramDir() const { return m_programDir; }
 
+  // A user name that can be sent at all: it goes unescaped into the "uid" cookie, the error
+  // page's query and the upload form, where ';' and ',' add cookie attributes or values and
+  // CR or LF forge form parts.
+  static bool IsUsableUserName(const std::string& name);
+
   // "major.minor.build" of the file's version resource and its number major * 10000 +
   // minor * 100 + build; "None VerSion Supprot" and 0 without one.
   static int ReadProgramVersion(const std::string& file, std::string* text);

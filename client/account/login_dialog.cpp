@@ -63,6 +63,11 @@ void CLoginDialog::OnOK() {
   CConfigStore& store = ConfigStore();
   std::string user = TrimBlanks(ItemText(IDC_LOGIN_USER));
   std::string password = ItemText(IDC_LOGIN_PASSWORD);
+  if (!CConfigStore::IsUsableUserName(user)) {
+    // Never kept: neither sent, nor made a cookie, nor saved.
+    AccelMessageBox(m_hWnd, "请输入用户名、密码登录！", "输入错误", MB_ICONERROR);
+    return;
+  }
   SetItemText(IDC_LOGIN_USER, user);
   store.m_accountUser = user;
   store.m_accountPassword = password;

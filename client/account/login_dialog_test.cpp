@@ -59,6 +59,15 @@ int LoginRecords(const std::string& user, const std::string& password) {
   return n;
 }
 
+// Every login datagram the stand-in has recorded so far, whatever its account.
+int AllLoginRecords() {
+  std::string bytes;
+  if (!ReadFileBytes(EnvPath("ACCEL_STUB_RECORD"), &bytes)) return 0;
+  int n = 0;
+  for (size_t at = 0; (at = bytes.find(",\"user\":", at)) != std::string::npos; ++at) ++n;
+  return n;
+}
+
 // Runs the dialog modally on this thread while script works it from another, through the
 // dialog's window (cross-thread sends are handled inside the modal loop).
 INT_PTR RunDriven(CDialogBase& dialog, const char* title, const std::function<void(HWND)>& script) {
@@ -219,6 +228,39 @@ TEST_F(DialogTest, NoLoginServerAnsweringIsANetworkFaultAndAnyServerResultARefus
     Click(wnd, IDCANCEL);
   });
   EXPECT_EQ(result, IDCANCEL);
+}
+
+// A name that would add cookie attributes or forge parts of the upload form is refused as a
+// short one is, before anything is sent; a saved one is not even offered, so the automatic
+// login stops at the same message.
+TEST_F(DialogTest, NamesWithCookieOrFormSeparatorsAreRefusedBeforeAnyDatagram) {
+  ASSERT_TRUE(WriteFileBytes(dir_ + "\\Cache\\user.ini",
+                             "[User]\r\nNAME=test01; expires=Fri, 31 Dec 2100 00:00:00 GMT\r\n"
+                             "PASSWD=\r\nREMEMBER=0\r\nAUTO_LOGIN=1\r\n"));
+  MakeStore(LoginServersXml(8001), &StartUiWorker);
+  EXPECT_EQ(store_->m_userName, "");
+  int before = AllLoginRecords();
+  CLoginDialog dialog;
+  INT_PTR result = RunDriven(dialog, CLoginDialog::Title(), [&](HWND wnd) {
+    EXPECT_EQ(Text(GetDlgItem(wnd, IDC_LOGIN_USER)), "");
+    for (const char* name : {"test01;", "test01,x", "te\r\nst01", "test01\nContent-Type: x"}) {
+      Type(wnd, IDC_LOGIN_USER, name);
+      Type(wnd, IDC_LOGIN_PASSWORD, "pass01");
+      Click(wnd, IDOK);
+      EXPECT_TRUE(IsWindowEnabled(GetDlgItem(wnd, IDOK))) << name;
+    }
+    Click(wnd, IDCANCEL);
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  ASSERT_EQ(boxes_.boxes.size(), 5u);
+  for (const Box& box : boxes_.boxes) {
+    EXPECT_EQ(box.text, "请输入用户名、密码登录！");
+    EXPECT_EQ(box.caption, "输入错误");
+  }
+  EXPECT_EQ(store_->m_accountUser, "");
+  EXPECT_EQ(store_->m_userName, "");
+  Sleep(500);
+  EXPECT_EQ(AllLoginRecords(), before);
 }
 
 // The line checks the dialog asks for, answered by the test.

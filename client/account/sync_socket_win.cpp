@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/run_log.h"
+#include "common/text_format.h"
 
 // Winsock 2.2, asked for as the one number the platform expects.
 static const WORD kWinsockVersion = 514;
@@ -112,13 +113,16 @@ int CSyncSocket::Connect(const char* host, int port, int timeoutMs) {
   }
   // gethostbyname("") answers with this machine's own addresses: an empty host is no name.
   const char* name = host ? host : "";
+  // Login server names come from the service's list: in the log, they never end a line.
+  const std::string shownName = ShowControlBytes(name);
+  const char* shown = shownName.c_str();
   in_addr addr;
   if (name[0] >= '0' && name[0] <= '9') {
     // Dotted text and its shorter numeric forms alike; what inet_addr makes of the rest
     // is used as it is.
     addr.s_addr = inet_addr(name);
   } else if (name[0] == '\0' || !LookUp(name, false, &addr)) {
-    CRunLog::Write("%s 域名解析失败！\r\n", name);
+    CRunLog::Write("%s 域名解析失败！\r\n", shown);
     return 0;
   }
 
@@ -132,7 +136,7 @@ int CSyncSocket::Connect(const char* host, int port, int timeoutMs) {
 
   int error = WSAGetLastError();
   if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS) {
-    CRunLog::Write("Connect(connect) %s:%d error, sock(%d), errorCode=%d\r\n", name, port,
+    CRunLog::Write("Connect(connect) %s:%d error, sock(%d), errorCode=%d\r\n", shown, port,
                    static_cast<int>(handle_), error);
     return 0;
   }
@@ -151,12 +155,12 @@ int CSyncSocket::Connect(const char* host, int port, int timeoutMs) {
   tv.tv_usec = (timeoutMs % 1000) * 1000;
   int n = select(0, nullptr, &writeSet, &errorSet, &tv);
   if (n < 0) {
-    CRunLog::Write("Connect(select) %s:%d error, errorCode=%d!\r\n", name, port,
+    CRunLog::Write("Connect(select) %s:%d error, errorCode=%d!\r\n", shown, port,
                    WSAGetLastError());
     return 0;
   }
   if (n == 0) {
-    CRunLog::Write("Connect(select) %s:%d timeout!\r\n", name, port);
+    CRunLog::Write("Connect(select) %s:%d timeout!\r\n", shown, port);
     return 0;
   }
   int pending = 0;
@@ -165,7 +169,7 @@ int CSyncSocket::Connect(const char* host, int port, int timeoutMs) {
     pending = WSAGetLastError();
   if (pending == 0 && FD_ISSET(handle_, &errorSet)) pending = WSAECONNREFUSED;
   if (pending != 0) {
-    CRunLog::Write("Connect(connect) %s:%d error, sock(%d), errorCode=%d\r\n", name, port,
+    CRunLog::Write("Connect(connect) %s:%d error, sock(%d), errorCode=%d\r\n", shown, port,
                    static_cast<int>(handle_), pending);
     return 0;
   }

@@ -26,7 +26,7 @@ bool WriteDiagReport(const std::string& path, const std::vector<ReportCommand>& 
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   for (const ReportCommand& command : commands) {
-    if (!command.fits || !command.wholeGbk) continue;
+    if (!command.fits || !command.wholeGbk || !command.noSwitch) continue;
     CCmdPipe pipe;
     // A command the system lacks leaves no header; the next one runs all the same.
     pipe.Run(command.line.c_str(), file, window, message);
@@ -50,6 +50,8 @@ void RunReportJob(CConfigStore& store, HWND window, UINT message) {
       CRunLog::Write("诊断报告的第%d条命令超过511字节，未执行\r\n", static_cast<int>(i + 1));
     else if (!commands[i].wholeGbk)
       CRunLog::Write("诊断报告的第%d条命令含有不完整的汉字编码，未执行\r\n", static_cast<int>(i + 1));
+    else if (!commands[i].noSwitch)
+      CRunLog::Write("诊断报告的第%d条命令的参数会被当作命令开关，未执行\r\n", static_cast<int>(i + 1));
   }
   std::string path = store.CachePath(kReportFile);
   if (!WriteDiagReport(path, commands, window, message)) {

@@ -23,7 +23,12 @@ std::vector<ReportCommand> BuildReportCommands(const ReportInputs& in) {
   commands.push_back(Fitting("ping " + in.loginHost));
   std::string phonebook = in.programDir + "\\Cache\\velanet_0.pbk";
   std::string user, code, host, book;
-  if (QuoteCommandArg(in.user, &user) && QuoteCommandArg(in.loginCode, &code) &&
+  if (IsRasdialSwitch(in.user) || IsRasdialSwitch(in.loginCode)) {
+    ReportCommand refused;
+    refused.fits = true;
+    refused.noSwitch = false;
+    commands.push_back(refused);
+  } else if (QuoteCommandArg(in.user, &user) && QuoteCommandArg(in.loginCode, &code) &&
       QuoteCommandArg(in.lineHost, &host) && QuoteCommandArg(phonebook, &book)) {
     commands.push_back(Fitting("rasdial.exe VelaVPN " + user + " " + code + " /phone:" + host +
                                " /PHONEBOOK:" + book));

@@ -22,11 +22,14 @@ const size_t kReportCommandBuffer = 512;
 // One command of the report, in running order. A line that would not fit its buffer is not
 // run at all (cut, it would name another file or carry a cut password): its text stays empty
 // and `fits` false. Nor is a line with an argument that is not whole GBK (see
-// QuoteCommandArg): its text stays empty and `wholeGbk` false.
+// QuoteCommandArg): its text stays empty and `wholeGbk` false. Nor is a dial test whose user
+// name or login code rasdial would read as a switch (see IsRasdialSwitch): its text stays
+// empty and `noSwitch` false.
 struct ReportCommand {
   std::string line;
   bool fits;
   bool wholeGbk = true;
+  bool noSwitch = true;
 };
 
 // "ipconfig /all", "route print", "netstat -an", a ping of the public host, a ping of the

@@ -42,6 +42,26 @@ TEST(ReportCommands, LinesBeyond511BytesOrWithALoneLeadByteAreNotRun) {
   EXPECT_TRUE(refused[4].wholeGbk);
   EXPECT_EQ(refused[4].line, "ping 127.0.0.1");
 
+  // A user name or login code that rasdial reads as a switch: the dial test is not run.
+  for (const char* value : {"/DISCONNECT", "/PHONEBOOK:\\\\host\\share\\x.pbk", "*"}) {
+    for (int which = 0; which < 2; ++which) {
+      ReportInputs in = Inputs("C:\\Vela");
+      (which ? in.loginCode : in.user) = value;
+      std::vector<ReportCommand> c6 = BuildReportCommands(in);
+      ASSERT_EQ(c6.size(), 6u);
+      EXPECT_FALSE(c6[5].noSwitch) << value;
+      EXPECT_TRUE(c6[5].fits && c6[5].wholeGbk);
+      EXPECT_EQ(c6[5].line, "");
+      EXPECT_TRUE(c6[4].noSwitch);
+    }
+  }
+  // Only a leading '/' or a lone '*' is a switch.
+  ReportInputs inner = Inputs("C:\\Vela");
+  inner.user = "a/b";
+  inner.loginCode = "**";
+  EXPECT_EQ(BuildReportCommands(inner)[5].line,
+            "rasdial.exe VelaVPN \"a/b\" \"**\" /phone:\"10.0.0.7\" /PHONEBOOK:\"C:\\Vela\\Cache\\velanet_0.pbk\"");
+
   EXPECT_EQ(ViewReportCommand("C:\\Program Files\\Vela\\Cache\\REPORT.TXT"),
             "notepad \"C:\\Program Files\\Vela\\Cache\\REPORT.TXT\"");
   EXPECT_EQ(ViewReportCommand(std::string(501, 'p')).size(), 511u);
