@@ -22,10 +22,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-bash scripts/setup.sh
+# ACCEL_DEMO_INSIDE: this is the run itself, started again by the part below inside the
+# simulated network, with everything set up and built.
+inside=${ACCEL_DEMO_INSIDE:-}
+[ -n "$inside" ] || bash scripts/setup.sh
 
 lane=${ACCEL_DEMO_LANE:-win32}
-if [ "$lane" = win32 ]; then
+if [ "$lane" = win32 ] && [ -z "$inside" ]; then
   set +e; bash scripts/setup-win32.sh; rc=$?; set -e
   case $rc in
     0) ;;
@@ -40,12 +43,38 @@ if [ "$lane" = win32 ]; then winbuild=${ACCEL_DEMO_WIN32_DIR:-build/win32}; pres
 native=${ACCEL_DEMO_NATIVE_DIR:-build/native}
 base=${ACCEL_DEMO_OUT:-build/demo}/$lane
 
-echo "== build ($preset)"
-cmake --preset native -B "$native" >/dev/null
-cmake --build "$native" -j2 --target service_stub
-cmake --preset "$preset" -B "$winbuild" >/dev/null
-cmake --build "$winbuild" -j2 --target accelclient IpCollect tunnel_xp tunnel_w7 dialup_rasapi32 \
-  dialup_rasdial gui_driver
+if [ -z "$inside" ]; then
+  echo "== build ($preset)"
+  cmake --preset native -B "$native" >/dev/null
+  cmake --build "$native" -j2 --target service_stub
+  cmake --preset "$preset" -B "$winbuild" >/dev/null
+  cmake --build "$winbuild" -j2 --target accelclient IpCollect tunnel_xp tunnel_w7 dialup_rasapi32 \
+    dialup_rasdial gui_driver netsim_iphlpapi netsim_game
+
+  # The run itself goes on in a network namespace of its own (scripts/netns.sh): a routing
+  # table, the PC's interface and the tunnel's, the game's servers; nothing links it to this
+  # machine's network. Without one (not root) it runs here, and no route can be set.
+  . scripts/netns.sh
+  if accel_netns_possible; then
+    export ACCEL_DEMO_LANE=$lane
+    chroot_root=
+    if [ "$lane" = win32 ]; then
+      . scripts/win32-lane.sh
+      accel_w32_mount "$top"
+      chroot_root=$ACCEL_W32_ROOT
+    fi
+    accel_netns_make demo
+    trap accel_netns_remove EXIT
+    echo "== simulated network $ACCEL_NETNS (lan0 198.18.0.2 via 198.18.0.1; the tunnel ppp0 while connected)"
+    set +e
+    ACCEL_NETNS_CHROOT=$chroot_root ACCEL_DEMO_INSIDE=1 accel_netns_exec bash scripts/demo.sh
+    rc=$?
+    set -e
+    exit $rc
+  fi
+  echo "demo: no simulated network here; the connection will have no routes of its own"
+fi
+netsim=${ACCEL_NETSIM:-0}
 
 mkdir -p "$base"
 base=$(cd "$base" && pwd)
@@ -55,6 +84,18 @@ mkdir -p "$app/Cache"
 # The program directory as the build installs it (the setup program carries the same files).
 cmake --install "$winbuild" --prefix "$app" >/dev/null
 cp "$winbuild/tools/dialup/rasapi32.dll" "$app/"
+cp "$winbuild/tools/netsim/netsim_game.exe" "$app/"
+if [ "$netsim" = 1 ]; then
+  # The routing table of the namespace: the stand-in library adds the routes to it and reads
+  # it through Wine's own library, beside it under another name.
+  cp "$winbuild/tools/netsim/iphlpapi.dll" "$app/"
+  if [ "$lane" = win32 ]; then
+    . scripts/win32-lane.sh
+    cp "$ACCEL_W32_ROOT/usr/lib/i386-linux-gnu/wine/i386-windows/iphlpapi.dll" "$app/iphlpwine.dll"
+  else
+    cp /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/iphlpapi.dll "$app/iphlpwine.dll"
+  fi
+fi
 printf '[Service]\r\nClientHost=127.0.0.1\r\nWebHost=127.0.0.1\r\nForumHost=127.0.0.1\r\nLoginHost=127.0.0.1\r\n' \
   >"$app/service.ini"
 driver=$(cd "$winbuild" && pwd)/tools/gui_driver/gui_driver.exe
@@ -70,19 +111,25 @@ fi
 
 # One Wine prefix for every demo run of the lane, beside its run folders.
 . scripts/wine-env.sh "$base" "$lane"
+# The prefix's system processes (the routing table is read in one of them) must be this
+# run's, inside its network.
+"$WINESERVER" -k >/dev/null 2>&1 && "$WINESERVER" -w >/dev/null 2>&1
 accel_wine_start
 cp "$winbuild/tools/dialup/rasdial.exe" "$WINEPREFIX/drive_c/windows/system32/"
 # Wine prefers its own stub rasapi32 unless told otherwise.
-export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;rasapi32=n,b"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;rasapi32,iphlpapi=n,b"
 export ACCEL_STUB_WEB_PORT=80
 export ACCEL_DIALUP_STATE='C:\accel_demo_dialup.dat'
 export ACCEL_DIALUP_DELAY_MS=200
 rm -f "$WINEPREFIX/drive_c/accel_demo_dialup.dat"
-# The first game's start command, so that the connected client offers to start it: a harmless
-# command that notes the folder it was started in.
+# The first game's start command, so that the connected client offers to start it: the game's
+# stand-in, which talks for a few seconds to a server in a network of the game's route list
+# that goes through the tunnel (192.0.2.0/24), to one in its direct network (203.0.113.0/24)
+# and to one in neither (198.51.100.200), and writes down the echoes it got.
 rm -f "$WINEPREFIX/drive_c/accel_demo_game.txt"
 "$WINE" reg add 'HKLM\SOFTWARE\VelaSample\LongCheng' /v StartCmd /t REG_SZ /f \
-  /d 'C:\windows\system32\cmd.exe /c cd > C:\accel_demo_game.txt' >/dev/null 2>&1 || true
+  /d "\"$(printf 'Z:%s' "$app" | tr / '\\')\\netsim_game.exe\" C:\\accel_demo_game.txt 6 192.0.2.10 203.0.113.10 198.51.100.200" \
+  >/dev/null 2>&1 || true
 
 if [ "$lane" = win32 ]; then
   built="it ran the shipping 32-bit build ($winbuild, i386 images) under the emulated 32-bit Wine"
@@ -95,8 +142,10 @@ if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
   echo "demo: port 8080 is taken (another stand-in is running); stop it first" >&2
   exit 1
 fi
+netsim_args=()
+[ "$netsim" = 1 ] && netsim_args=(--netsim --packets "$out/packets.jsonl")
 "$native/tools/service_stub/service_stub" --data tools/service_stub/data \
-  --record "$out/record.jsonl" --pidfile "$out/stub.pid" >"$out/stub.log" 2>&1 &
+  --record "$out/record.jsonl" --pidfile "$out/stub.pid" "${netsim_args[@]}" >"$out/stub.log" 2>&1 &
 stub=$!
 client=
 cleanup() {
@@ -106,6 +155,27 @@ cleanup() {
 }
 trap cleanup EXIT
 for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null && break; sleep 0.1; done
+
+routes() {  # routes HEADING: the namespace's kernel table, read from outside Wine
+  [ "$netsim" = 1 ] || return 0
+  echo "   $1 (ip -4 route):"
+  ip -4 route show table main | sed 's/^/     /'
+}
+# Where the game's datagrams went: interface, destination, how many (the stand-in's record).
+packets() {
+  [ "$netsim" = 1 ] && [ -s "$out/packets.jsonl" ] || return 0
+  echo "   packets that reached the game's servers (interface, source -> destination, protocol, count):"
+  python3 - "$out/packets.jsonl" <<'PY' | sed 's/^/     /'
+import collections, json, sys
+seen = collections.Counter()
+for line in open(sys.argv[1], encoding="latin-1"):
+    p = json.loads(line)
+    seen[(p["if"], p["src"], p["dst"], p["proto"] + (":%s" % p["dport"] if "dport" in p else ""))] += 1
+for (iface, src, dst, proto), n in sorted(seen.items()):
+    print("%-5s %-12s -> %-15s %-10s %d" % (iface, src, dst, proto, n))
+PY
+}
+routes "routing table before the client starts"
 
 # Keeps the client's logs (GBK) beside the screenshots, with UTF-8 copies to read.
 collect_logs() {
@@ -184,27 +254,38 @@ gd click "$frame" 1005 || fail "connect button"
 sleep 1
 echo "   status: $(gd text "$frame" 1009)"
 shot connecting
-# Under Wine the simulated connection has no route through it, so the page adds to the
-# success that the game's routes could not be set.
-gd wait-text "$frame" 1009 '加速连接成功*' 60000 >/dev/null || fail "connection"
+if [ "$netsim" = 1 ]; then
+  gd wait-text "$frame" 1009 '加速连接成功' 60000 >/dev/null || fail "connection"
+  # The route job runs after the connection is announced: the table is read once it has
+  # the game's networks through the tunnel.
+  for _ in $(seq 50); do ip -4 route show dev ppp0 2>/dev/null | grep -q '^192\.0\.2\.0/24' && break; sleep 0.2; done
+else
+  # Without the simulated network the connection has no route through it, so the page adds
+  # to the success that the game's routes could not be set.
+  gd wait-text "$frame" 1009 '加速连接成功*' 60000 >/dev/null || fail "connection"
+fi
 echo "   status: $(gd text "$frame" 1009)"
+routes "routing table while connected"
 echo "-- launch offer"
 offer=$(gd msgbox --timeout 15000) || fail "launch offer"
 echo "$offer" | sed 's/^/   /'
 shot launch-offer
 gd msgbox --timeout 5000 --answer 1 >/dev/null || fail "answering the launch offer"
-for _ in $(seq 50); do [ -s "$WINEPREFIX/drive_c/accel_demo_game.txt" ] && break; sleep 0.2; done
-[ -s "$WINEPREFIX/drive_c/accel_demo_game.txt" ] || fail "the game's command did not run"
-echo "   the game's command ran in $(tr -d '\r' <"$WINEPREFIX/drive_c/accel_demo_game.txt")"
-sleep 2  # a few speed ticks
+sleep 3  # the game sends; a few speed ticks
 echo "   $(gd text "$frame" 1022)"
 shot connected
+for _ in $(seq 100); do [ -s "$WINEPREFIX/drive_c/accel_demo_game.txt" ] && break; sleep 0.2; done
+[ -s "$WINEPREFIX/drive_c/accel_demo_game.txt" ] || fail "the game did not run"
+echo "   the game's echoes (address, datagrams sent, echoes received):"
+tr -d '\r' <"$WINEPREFIX/drive_c/accel_demo_game.txt" | sed 's/^/     /'
+packets
 
 echo "-- disconnect"
 gd click "$frame" 1010 || fail "disconnect button"
 gd wait-text "$frame" 1009 '加速连接已经断开' 30000 >/dev/null || fail "disconnection"
 echo "   status: $(gd text "$frame" 1009)"
 shot disconnected
+routes "routing table after the disconnect (the tunnel's routes went with its interface)"
 
 echo "-- exit"
 gd command "$frame" 30006 || fail "exit command"
