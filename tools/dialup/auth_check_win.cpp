@@ -6,21 +6,12 @@
 #include <cstdlib>
 
 #include "common/text_format.h"
+#include "tools/dialup/stand_in_port.h"
 
 namespace dialup {
 namespace {
 
 const DWORD kTimeoutMs = 5000;
-
-unsigned StandInPort() {
-  char buf[16];
-  DWORD n = GetEnvironmentVariableA("ACCEL_STUB_WEB_PORT", buf, sizeof buf);
-  if (n == 0 || n >= sizeof buf) return 80;
-  char* end = nullptr;
-  unsigned long port = std::strtoul(buf, &end, 10);
-  if (end == buf || *end != '\0' || port == 0 || port > 65535) return 80;
-  return static_cast<unsigned>(port);
-}
 
 struct CInternetHandle {
   explicit CInternetHandle(HINTERNET h) : h(h) {}
@@ -54,7 +45,7 @@ namespace {
 // One GET of target (path and query) from the stand-in. False when no HTTP answer came;
 // otherwise the status and the first bytes of the body, trailing line ends and blanks cut.
 bool AskStandIn(const std::string& target, DWORD* status, std::string* body) {
-  std::string url = Format("http://127.0.0.1:%u%s", StandInPort(), target.c_str());
+  std::string url = Format("http://127.0.0.1:%u%s", StandInWebPort(), target.c_str());
   // Direct: a proxy set up for the browser must not answer for the loopback stand-in.
   CInternetHandle session(InternetOpenA("AccelDialup", INTERNET_OPEN_TYPE_DIRECT, nullptr,
                                         nullptr, 0));

@@ -16,22 +16,13 @@
 #include <string>
 
 #include "common/text_format.h"
+#include "tools/dialup/stand_in_port.h"
 
 namespace {
 
 const DWORD kConnectTimeoutMs = 2000;
 const DWORD kAnswerTimeoutMs = 5000;
 const size_t kMaxAnswer = 4096;
-
-unsigned StandInPort() {
-  char buf[16];
-  DWORD n = GetEnvironmentVariableA("ACCEL_STUB_WEB_PORT", buf, sizeof buf);
-  if (n == 0 || n >= sizeof buf) return 80;
-  char* end = nullptr;
-  unsigned long port = std::strtoul(buf, &end, 10);
-  if (end == buf || *end != '\0' || port == 0 || port > 65535) return 80;
-  return static_cast<unsigned>(port);
-}
 
 // The row's addresses are in network byte order: their bytes, in memory order.
 std::string Dotted(DWORD address) {
@@ -96,7 +87,7 @@ bool Get(const std::string& target, int* status, std::string* body) {
   sockaddr_in to = {};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(static_cast<u_short>(StandInPort()));
+  to.sin_port = htons(static_cast<u_short>(StandInWebPort()));
   if (!ConnectWithin(sock.s, to, kConnectTimeoutMs)) return false;
   DWORD timeout = kAnswerTimeoutMs;
   setsockopt(sock.s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
@@ -104,7 +95,7 @@ bool Get(const std::string& target, int* status, std::string* body) {
   setsockopt(sock.s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout),
              sizeof timeout);
   std::string request = Format("GET %s HTTP/1.0\r\nHost: 127.0.0.1:%u\r\nConnection: close\r\n\r\n",
-                               target.c_str(), StandInPort());
+                               target.c_str(), StandInWebPort());
   for (size_t sent = 0; sent < request.size();) {
     int n = send(sock.s, request.data() + sent, static_cast<int>(request.size() - sent), 0);
     if (n <= 0) return false;
