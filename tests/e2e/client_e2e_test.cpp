@@ -240,6 +240,7 @@ void DriveMenusAndTray(ClientSession& s, HWND frame, HWND page) {
   EXPECT_NE(Lower(s.Commands()).find(Lower("notepad \"" + s.CachePath("run.log") + "\"")),
             std::string::npos)
       << s.Commands();
+  EXPECT_EQ(s.Planted(), "");
 
   PostMessageA(frame, WM_CLOSE, 0, 0);
   EXPECT_TRUE(gui::WaitNoTopWindow({s.Pid(), "AccelMainFrame", nullptr, true}, e2e::kStepMs));
