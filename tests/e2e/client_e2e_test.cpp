@@ -397,13 +397,26 @@ TEST(ClientE2E, EmptyGameListAtHighDpiThenTrayAndSessionEnd) {
 
 TEST(ClientE2E, AccelerationWithTheXpModule) {
   ClientSession s("e2e_xp", "winxp");
-  // The first game's start command: a harmless program that writes down its current folder.
+  // The first game's start command: a harmless program that writes down its current folder,
+  // in a folder with a blank, named through a variable, with a planted program at the
+  // blank.
   char sys[MAX_PATH];
   GetSystemDirectoryA(sys, sizeof sys);
   std::string started = s.Dir() + "\\game_started.txt";
+  const std::string gameDir = s.Dir() + "\\Online Games\\x";
+  ASSERT_TRUE(CreateDirectoryA((s.Dir() + "\\Online Games").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(gameDir.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA((std::string(sys) + "\\cmd.exe").c_str(), (gameDir + "\\cmd.exe").c_str(),
+                        FALSE));
+  ASSERT_TRUE(CopyFileA(testing_support::EnvPath("PLANTED_PROGRAM").c_str(),
+                        (s.Dir() + "\\Online.exe").c_str(), FALSE));
+  s.SetEnv("ACCEL_GAME_ROOT", s.Dir().c_str());
   const char* gameKey = "SOFTWARE\\VelaSample\\LongCheng";
   ASSERT_TRUE(e2e::SetMachineString(gameKey, "StartCmd",
-                                    std::string(sys) + "\\cmd.exe /c cd > \"" + started + "\""));
+                                    "%ACCEL_GAME_ROOT%\\Online Games\\x\\cmd /c cd > \"" +
+                                        started + "\"",
+                                    REG_EXPAND_SZ));
+  ASSERT_TRUE(s.CatchCommands());
   // Dials of a few seconds, so that the page can be watched while one is under way.
   s.SetEnv("ACCEL_DIALUP_DELAY_MS", "300");
   ASSERT_TRUE(s.WriteUserIni("RUN_COUNTER=1\r\n"));
@@ -479,7 +492,13 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
     ASSERT_TRUE(WaitLineWritten(started, e2e::kStepMs, &folder))
         << "the game was not started, or did not finish writing: \"" << folder << "\"";
     folder.erase(folder.find_last_not_of("\r\n ") + 1);
-    EXPECT_EQ(lstrcmpiA(folder.c_str(), sys), 0) << "started in " << folder;
+    EXPECT_EQ(lstrcmpiA(folder.c_str(), gameDir.c_str()), 0) << "started in " << folder;
+    // The dial services through the system directory's own programs, lines as ever.
+    for (const char* line : {"sc config TapiSrv start= AUTO\r\n", "sc config RasMan start= AUTO\r\n",
+                             "net start TapiSrv\r\n", "net start RasMan\r\n"}) {
+      EXPECT_TRUE(s.WaitCommand(line, e2e::kStepMs)) << s.Commands();
+    }
+    EXPECT_EQ(s.Planted(), "");
   }
 
   ASSERT_TRUE(gui::Click(disconnect));
