@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 class ICommandRunner {
  public:
   virtual ~ICommandRunner() {}
@@ -14,8 +16,23 @@ class ICommandRunner {
   virtual UINT RunIn(const char* commandLine, const char* directory, UINT showCommand) {
     return Run(commandLine, showCommand);
   }
+  // The same with the program named by its full path: the command line is only what the
+  // program reads as its arguments, and no search order gets a say in what runs.
+  virtual UINT RunProgram(const char* program, const char* commandLine, const char* directory,
+                          UINT showCommand) {
+    return RunIn(commandLine, directory, showCommand);
+  }
 };
 
 // The process-wide runner: the real one unless a test has put its own in place.
 ICommandRunner& CommandRunner();
 void SetCommandRunner(ICommandRunner* runner);  // null restores the real one
+
+// Full paths of the system's own programs ("sc.exe" in the system directory, "explorer.exe"
+// in the Windows directory). The client runs elevated: a bare name would be looked for in
+// the program folder and the current directory first, where anyone may have put one.
+std::string SystemProgramPath(const char* fileName);
+std::string WindowsProgramPath(const char* fileName);
+
+// Runs a program of the system directory with this command line, hidden or shown.
+UINT RunSystemProgram(const char* fileName, const char* commandLine, UINT showCommand);

@@ -22,11 +22,14 @@ const char* DialStateText(DWORD state) {
 void StartDialServices() {
   // Both services must run for any dial; without administrator rights these fail
   // unnoticed and the dial reports the real error.
-  static const char* const kCommands[] = {
-      "sc config TapiSrv start= AUTO",
-      "sc config RasMan start= AUTO",
-      "net start TapiSrv",
-      "net start RasMan",
+  static const struct {
+    const char* program;
+    const char* line;
+  } kCommands[] = {
+      {"sc.exe", "sc config TapiSrv start= AUTO"},
+      {"sc.exe", "sc config RasMan start= AUTO"},
+      {"net.exe", "net start TapiSrv"},
+      {"net.exe", "net start RasMan"},
   };
-  for (const char* command : kCommands) CommandRunner().Run(command, SW_HIDE);
+  for (const auto& command : kCommands) RunSystemProgram(command.program, command.line, SW_HIDE);
 }

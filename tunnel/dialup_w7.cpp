@@ -51,7 +51,7 @@ DWORD Dial(const char* serverHost, const char* userName, const char* password, H
   }
   std::string command = "\"" + SystemDirectory() + "\\rasdial.exe\" " + kEntryName + " " + user +
                         " " + pass + " /phone:" + host + " /phonebook:" + book;
-  CommandRunner().Run(command.c_str(), SW_HIDE);
+  RunSystemProgram("rasdial.exe", command.c_str(), SW_HIDE);
   return 0;
 }
 
@@ -77,7 +77,7 @@ int FetchClientIp(HRASCONN conn, char* ipText, size_t ipTextSize) {
 
 int HangUp(HRASCONN*) {
   std::string command = SystemDirectory() + "\\rasdial.exe " + kEntryName + " /DISCONNECT";
-  UINT started = CommandRunner().Run(command.c_str(), SW_HIDE);
+  UINT started = RunSystemProgram("rasdial.exe", command.c_str(), SW_HIDE);
   CWorker* worker = g_pRunningWorker;
   if (worker) worker->PostThreadMessage(WM_CORE_DISCONNECTED, started, 0);
   return 1;

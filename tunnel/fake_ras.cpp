@@ -110,8 +110,23 @@ DWORD FakeRas::GetErrorString(UINT code, LPSTR text, DWORD size) {
 UINT FakeRunner::Run(const char* commandLine, UINT showCommand) {
   std::lock_guard<std::mutex> g(lock);
   commands.push_back(commandLine);
+  programs.push_back("");
   shows.push_back(showCommand);
   return result;
+}
+
+UINT FakeRunner::RunProgram(const char* program, const char* commandLine, const char*,
+                            UINT showCommand) {
+  std::lock_guard<std::mutex> g(lock);
+  commands.push_back(commandLine);
+  programs.push_back(program ? program : "");
+  shows.push_back(showCommand);
+  return result;
+}
+
+std::vector<std::string> FakeRunner::Programs() {
+  std::lock_guard<std::mutex> g(lock);
+  return programs;
 }
 
 std::vector<std::string> FakeRunner::Commands() {

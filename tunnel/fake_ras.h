@@ -57,10 +57,14 @@ class FakeRas : public IRasApi {
 class FakeRunner : public ICommandRunner {
  public:
   UINT Run(const char* commandLine, UINT showCommand) override;
+  UINT RunProgram(const char* program, const char* commandLine, const char* directory,
+                  UINT showCommand) override;
   std::vector<std::string> Commands();
+  std::vector<std::string> Programs();
 
   std::mutex lock;
   std::vector<std::string> commands;
+  std::vector<std::string> programs;  // "" for a command started by its bare line
   std::vector<UINT> shows;
   UINT result = 33;
 };

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/command_runner.h"
+#include "common/protected_dir.h"
 #include "common/run_log.h"
 #include "common/text_format.h"
 #include "tunnel/ras_api.h"
@@ -42,7 +43,7 @@ struct CModuleStartup {
     std::string cache = std::string(g_szHostDir) + "\\Cache";
     DWORD attrs = GetFileAttributesA(cache.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY))
-      CreateDirectoryA(cache.c_str(), nullptr);
+      CreateProtectedDirectory(cache.c_str());
     CRunLog::SetPath((cache + "\\run.log").c_str());
   }
   ~CModuleStartup() { DeleteCriticalSection(&g_paramsLock); }

@@ -616,6 +616,12 @@ TEST_F(TunnelW7Test, DialStartsTheSystemCommandWithEveryArgumentQuoted) {
   EXPECT_EQ(commands[4], "\"" + SystemDir() + "\\rasdial.exe\" VelaVPN \"bob\" \"pa ss\\\"wd\\\\\" "
                          "/phone:\"vpn7.example\" /phonebook:\"" + pbk + "\"");
   EXPECT_EQ(runner_.shows[4], static_cast<UINT>(SW_HIDE));
+  // Every program by its full path in the system directory, whatever the folders searched
+  // before it hold under the same names.
+  const std::string sys = SystemDir() + "\\";
+  EXPECT_EQ(runner_.Programs(), (std::vector<std::string>{sys + "sc.exe", sys + "sc.exe",
+                                                          sys + "net.exe", sys + "net.exe",
+                                                          sys + "rasdial.exe"}));
   std::vector<std::wstring> args = SplitCommandLine(commands[4]);
   ASSERT_EQ(args.size(), 6u);
   EXPECT_EQ(args[0], Wide(SystemDir() + "\\rasdial.exe"));

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "client/accel/game_command.h"
 #include "client/accel/select_line_dlg.h"
 #include "client/account/config_store.h"
 #include "client/diag/ui_worker_messages.h"
@@ -53,28 +54,9 @@ T Bind(HMODULE module, const char* name) {
   return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// The folder of the program a command line starts, found the way CreateProcess reads an
-// unquoted path with blanks: the shortest prefix ending at a blank that names a file.
-std::string ProgramFolder(const std::string& command) {
-  std::string program;
-  if (!command.empty() && command[0] == '"') {
-    size_t end = command.find('"', 1);
-    program = command.substr(1, end == std::string::npos ? std::string::npos : end - 1);
-  } else {
-    size_t blank = 0;
-    program = command;
-    while ((blank = command.find(' ', blank)) != std::string::npos) {
-      std::string candidate = command.substr(0, blank);
-      DWORD attributes = GetFileAttributesA(candidate.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        program = candidate;
-        break;
-      }
-      ++blank;
-    }
-  }
-  size_t slash = program.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : program.substr(0, slash);
+bool IsExistingFile(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace
@@ -332,7 +314,7 @@ LRESULT CAccMainDlg::OnUiConnected(WPARAM, LPARAM) {
 
 void CAccMainDlg::OfferGameLaunch() {
   const CAppItem* game = ConfigStore().FindGame(ConfigStore().m_modeApp);
-  if (!game || game->m_regKey.empty()) return;
+  if (!game || !IsSoftwareKey(game->m_regKey)) return;
   HKEY key;
   if (RegOpenKeyA(HKEY_LOCAL_MACHINE, game->m_regKey.c_str(), &key) != ERROR_SUCCESS) return;
   char command[1024] = "";
@@ -343,13 +325,24 @@ void CAccMainDlg::OfferGameLaunch() {
   RegCloseKey(key);
   if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return;
   command[size < sizeof command ? size : sizeof command - 1] = '\0';
-  if (std::strlen(command) <= 4) return;
+  std::string line = command;
+  if (type == REG_EXPAND_SZ) {
+    char expanded[1024];
+    DWORD n = ExpandEnvironmentStringsA(command, expanded, sizeof expanded);
+    if (n == 0 || n > sizeof expanded) return;  // cut, it would start something else
+    line = expanded;
+  }
+  if (line.size() <= 4) return;
+  // Found once, and started as found: the search that CreateProcess would make of an
+  // unquoted path with blanks tries "D:\Online.exe" before "D:\Online Games\x\x.exe".
+  std::string program;
+  if (!ResolveGameProgram(line, IsExistingFile, &program)) return;
 
   char question[1200];
   std::snprintf(question, sizeof question, "需要现在启动 %s 吗？", game->m_name.c_str());
   if (AccelMessageBox(m_hWnd, question, "启动游戏", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
-  std::string folder = ProgramFolder(command);
-  CommandRunner().RunIn(command, folder.empty() ? nullptr : folder.c_str(), SW_SHOW);
+  std::string folder = ProgramFolderOf(program);
+  CommandRunner().RunProgram(program.c_str(), line.c_str(), folder.c_str(), SW_SHOW);
 }
 
 void CAccMainDlg::SetIdle() {

@@ -9,6 +9,7 @@
 #include "client/accel/list_download.h"
 #include "client/account/password_scramble.h"
 #include "client/account/servers_file.h"
+#include "common/protected_dir.h"
 #include "common/run_log.h"
 #include "common/text_format.h"
 
@@ -128,7 +129,7 @@ void CConfigStore::Construct(const std::string& programFile, WorkerStarter start
   std::string cacheDir = std::string(m_programDir) + "\\Cache";
   DWORD attributes = GetFileAttributesA(cacheDir.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    CreateDirectoryA(cacheDir.c_str(), nullptr);
+    CreateProtectedDirectory(cacheDir.c_str());
 
   // 4. The run log lies beside the lists.
   CRunLog::SetPath((std::string(m_programDir) + "\\Cache\\" + "velavpn.log").c_str());

@@ -34,9 +34,10 @@ void CCmdPipe::Close() {
   m_hWrite = INVALID_HANDLE_VALUE;
 }
 
-int CCmdPipe::Run(const char* commandLine, HANDLE outputFile, HWND window, UINT message) {
+int CCmdPipe::Run(const char* program, const char* commandLine, HANDLE outputFile, HWND window,
+                  UINT message) {
   Close();
-  if (!commandLine) return -1;
+  if (!program || !*program || !commandLine) return -1;
   SECURITY_ATTRIBUTES sa;
   sa.nLength = sizeof sa;
   sa.lpSecurityDescriptor = nullptr;
@@ -59,7 +60,7 @@ int CCmdPipe::Run(const char* commandLine, HANDLE outputFile, HWND window, UINT 
   PROCESS_INFORMATION pi;
   // CreateProcessA may write into the command line.
   std::vector<char> line(commandLine, commandLine + std::strlen(commandLine) + 1);
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+  if (!CreateProcessA(program, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
                       &pi)) {
     Close();
     return -1;

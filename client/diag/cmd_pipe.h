@@ -17,12 +17,14 @@ class CCmdPipe {
   CCmdPipe(const CCmdPipe&) = delete;
   CCmdPipe& operator=(const CCmdPipe&) = delete;
 
-  // Starts commandLine (searched for as the system does) with its output on the pipe. With
+  // Starts `program` (a full path: nothing is searched for) with commandLine as its command
+  // line and its output on the pipe. With
   // an output file, writes the header "==== <command line>\r\n" to it. With a window, reads
   // the output to its end: each chunk goes to the file (if any) and is posted to the window
   // as (message, size, block). 0 when the command was started, -1 when the pipe or the
   // process could not be made. The command's end is not awaited beyond its output.
-  int Run(const char* commandLine, HANDLE outputFile, HWND window, UINT message);
+  int Run(const char* program, const char* commandLine, HANDLE outputFile, HWND window,
+          UINT message);
 
  private:
   void Close();

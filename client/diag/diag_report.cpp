@@ -2,6 +2,7 @@
 
 #include "client/account/config_store.h"
 #include "client/diag/cmd_pipe.h"
+#include "common/command_runner.h"
 #include "common/run_log.h"
 
 namespace {
@@ -29,7 +30,8 @@ bool WriteDiagReport(const std::string& path, const std::vector<ReportCommand>& 
     if (!command.fits || !command.wholeGbk || !command.noSwitch) continue;
     CCmdPipe pipe;
     // A command the system lacks leaves no header; the next one runs all the same.
-    pipe.Run(command.line.c_str(), file, window, message);
+    pipe.Run(SystemProgramPath(command.program.c_str()).c_str(), command.line.c_str(), file,
+             window, message);
   }
   CloseHandle(file);
   return true;

@@ -26,11 +26,13 @@ namespace {
 
 using namespace testing_support;
 
-std::string Tool(const std::string& args) {
+std::string ToolPath() {
   char path[MAX_PATH];
   std::string exe(path, GetModuleFileNameA(nullptr, path, sizeof path));
-  return "\"" + exe.substr(0, exe.rfind('\\') + 1) + "report_output_tool.exe\" " + args;
+  return exe.substr(0, exe.rfind('\\') + 1) + "report_output_tool.exe";
 }
+
+std::string Tool(const std::string& args) { return "\"" + ToolPath() + "\" " + args; }
 
 TEST(CmdPipe, OutputArrivesInOrderedChunksBehindItsHeaderAndSilenceLeavesTheHeaderAlone) {
   std::string file = MakeTempDir("cmdpipe") + "\\out.txt";
@@ -44,9 +46,12 @@ TEST(CmdPipe, OutputArrivesInOrderedChunksBehindItsHeaderAndSilenceLeavesTheHead
     return true;
   });
   HANDLE out = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  EXPECT_EQ(CCmdPipe().Run(Tool("10000").c_str(), out, window.Handle(), WM_REPORT_OUTPUT), 0);
-  EXPECT_EQ(CCmdPipe().Run(Tool("0").c_str(), out, window.Handle(), WM_REPORT_OUTPUT), 0);
-  EXPECT_EQ(CCmdPipe().Run("no_such_program.exe", out, window.Handle(), WM_REPORT_OUTPUT), -1);
+  const std::string tool = ToolPath();
+  HWND w = window.Handle();
+  EXPECT_EQ(CCmdPipe().Run(tool.c_str(), Tool("10000").c_str(), out, w, WM_REPORT_OUTPUT), 0);
+  EXPECT_EQ(CCmdPipe().Run(tool.c_str(), Tool("0").c_str(), out, w, WM_REPORT_OUTPUT), 0);
+  EXPECT_EQ(CCmdPipe().Run("C:\\no_such_program.exe", "no_such_program.exe", out, w,
+                           WM_REPORT_OUTPUT), -1);
   CloseHandle(out);
   PumpUntil([&] { return shown.size() >= 10000; }, 5000);
 
@@ -65,7 +70,8 @@ TEST(CmdPipe, WithoutAWindowNeitherPipeEndStaysOpen) {
   // ever, and it would never create its marker. The runner lives on, as the worker's does.
   std::string marker = MakeTempDir("cmdpipe") + "\\finished";
   CCmdPipe pipe;
-  EXPECT_EQ(pipe.Run(Tool("1000000 \"" + marker + "\"").c_str(), INVALID_HANDLE_VALUE, nullptr, 0), 0);
+  EXPECT_EQ(pipe.Run(ToolPath().c_str(), Tool("1000000 \"" + marker + "\"").c_str(),
+                     INVALID_HANDLE_VALUE, nullptr, 0), 0);
   PumpUntil([&] { return FileExists(marker); }, 10000);
   EXPECT_TRUE(FileExists(marker));
 }

@@ -106,7 +106,9 @@ void CDlgDebugInfo::OnView() {
     CRunLog::Write("命令行过长，未执行：notepad %s\r\n", kReportFile);
     return;
   }
-  CommandRunner().Run(command.c_str(), SW_SHOW);
+  std::string notepad = SystemProgramPath("notepad.exe");
+  if (!notepad.empty())
+    CommandRunner().RunProgram(notepad.c_str(), command.c_str(), nullptr, SW_SHOW);
 }
 
 void CDlgDebugInfo::OnSend() {

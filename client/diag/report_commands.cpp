@@ -6,6 +6,10 @@ namespace {
 
 ReportCommand Fitting(const std::string& line) {
   ReportCommand c;
+  // The program is the system's own of the line's first word; the line stays as it is.
+  c.program = line.substr(0, line.find(' '));
+  if (c.program.size() < 4 || c.program.compare(c.program.size() - 4, 4, ".exe") != 0)
+    c.program += ".exe";
   c.fits = line.size() < kReportCommandBuffer;
   if (c.fits) c.line = line;
   return c;

@@ -26,6 +26,7 @@ const size_t kReportCommandBuffer = 512;
 // name or login code rasdial would read as a switch (see IsRasdialSwitch): its text stays
 // empty and `noSwitch` false.
 struct ReportCommand {
+  std::string program;  // the program's file name, of the system directory ("ping.exe")
   std::string line;
   bool fits;
   bool wholeGbk = true;
@@ -41,5 +42,5 @@ std::vector<ReportCommand> BuildReportCommands(const ReportInputs& in);
 std::string ReportHeader(const std::string& commandLine);
 
 // notepad with the report's path in quotes (a directory with a blank must not split it);
-// empty when the line would not fit its buffer.
+// empty when the line would not fit its buffer. Run by the system directory's notepad.exe.
 std::string ViewReportCommand(const std::string& reportPath);

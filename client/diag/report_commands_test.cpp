@@ -16,7 +16,10 @@ TEST(ReportCommands, SixInOrderWithTheDialTestsArgumentsQuotedWhole) {
   ASSERT_EQ(c.size(), 6u);
   const char* fixed[] = {"ipconfig /all", "route print", "netstat -an", "ping reach.test",
                          "ping 127.0.0.1"};
+  const char* programs[] = {"ipconfig.exe", "route.exe", "netstat.exe", "ping.exe", "ping.exe",
+                            "rasdial.exe"};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(c[i].line, fixed[i]);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(c[i].program, programs[i]);
   // A blank in the account or the directory, a quote in the login code: all reach rasdial.
   EXPECT_EQ(c[5].line,
             "rasdial.exe VelaVPN \"a b\" \"x\\\"y\\\\\" /phone:\"10.0.0.7\" "

@@ -15,9 +15,22 @@ namespace {
 CConfigStore& g_configAtStart = ConfigStore(&StartUiWorker);
 CRunLog g_runLog;
 
+// The current directory leaves the DLL search: whoever starts the elevated client chooses
+// it. Bound at run time, as XP before SP1 has no such function.
+void LeaveCurrentDirectoryOutOfDllSearch() {
+  typedef BOOL(WINAPI * PFN_SetDllDirectoryA)(LPCSTR);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  PFN_SetDllDirectoryA setDllDirectory =
+      kernel ? reinterpret_cast<PFN_SetDllDirectoryA>(
+                   reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")))
+             : nullptr;
+  if (setDllDirectory) setDllDirectory("");
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  LeaveCurrentDirectoryOutOfDllSearch();
   (void)g_configAtStart;
   CUiDemoApp app;
   int code = 0;

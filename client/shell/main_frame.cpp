@@ -53,14 +53,15 @@ namespace {
 const UINT_PTR kFrameTimer = 1;
 
 // A command line that does not fit would name some other file: it is not run at all.
-void RunCommand(const char* format, const std::string& argument) {
+void RunCommand(const std::string& program, const char* format, const std::string& argument) {
   char command[600];
   int length = std::snprintf(command, sizeof command, format, argument.c_str());
   if (length < 0 || static_cast<size_t>(length) >= sizeof command) {
     CRunLog::Write("命令行过长，未执行：%.200s\r\n", argument.c_str());
     return;
   }
-  CommandRunner().Run(command, SW_SHOWNORMAL);
+  if (program.empty()) return;
+  CommandRunner().RunProgram(program.c_str(), command, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace
@@ -271,11 +272,12 @@ void CMainFrame::OnClearAccount() {
 
 void CMainFrame::OnViewLog() {
   CRouteManager::DumpRouteTable();
-  RunCommand("notepad \"%s\"", ConfigStore().CachePath("run.log"));
+  RunCommand(SystemProgramPath("notepad.exe"), "notepad \"%s\"",
+             ConfigStore().CachePath("run.log"));
 }
 
 void CMainFrame::OnVisitSite() {
-  RunCommand("explorer \"%s\"", ConfigStore().m_siteUrl);
+  RunCommand(WindowsProgramPath("explorer.exe"), "explorer \"%s\"", ConfigStore().m_siteUrl);
 }
 
 void CMainFrame::OnAbout() {

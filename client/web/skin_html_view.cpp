@@ -24,6 +24,41 @@ BSTR AnsiToBstr(const std::string& text) {
   return SysAllocStringLen(&wide[0], n);
 }
 
+// Pages come over plain HTTP into a control of an elevated process: the control's opt-in
+// protections go on for the whole process before the first one is made. Bound at run time,
+// so that a system whose urlmon lacks the call still shows its pages.
+void SwitchOnBrowserProtections() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  // INTERNETFEATURELIST and SET_FEATURE_ON_PROCESS: the headers show them only to builds
+  // for IE 6 SP2 and later, which XP SP3 has.
+  typedef HRESULT(WINAPI * PFN_SetFeatureEnabled)(int, DWORD, BOOL);
+  const DWORD kOnProcess = 0x2;
+  char path[MAX_PATH];
+  UINT n = GetSystemDirectoryA(path, MAX_PATH);
+  if (n == 0 || n + sizeof "\\urlmon.dll" > MAX_PATH) return;
+  lstrcpyA(path + n, "\\urlmon.dll");
+  HMODULE urlmon = LoadLibraryA(path);
+  if (!urlmon) return;
+  PFN_SetFeatureEnabled setFeature = reinterpret_cast<PFN_SetFeatureEnabled>(
+      reinterpret_cast<void*>(GetProcAddress(urlmon, "CoInternetSetFeatureEnabled")));
+  if (!setFeature) return;  // the library stays loaded: the settings live in it
+  static const int kFeatures[] = {
+      1,   // FEATURE_ZONE_ELEVATION
+      8,   // FEATURE_LOCALMACHINE_LOCKDOWN
+      2,   // FEATURE_MIME_HANDLING
+      3,   // FEATURE_MIME_SNIFFING
+      4,   // FEATURE_WINDOW_RESTRICTIONS
+      10,  // FEATURE_RESTRICT_ACTIVEXINSTALL
+      12,  // FEATURE_RESTRICT_FILEDOWNLOAD
+      14,  // FEATURE_PROTOCOL_LOCKDOWN
+      7,   // FEATURE_DISABLE_MK_PROTOCOL
+      16,  // FEATURE_SAFE_BINDTOOBJECT
+  };
+  for (int feature : kFeatures) setFeature(feature, kOnProcess, TRUE);
+}
+
 }  // namespace
 
 // The container the browser control talks to. It lives as long as the browser holds it, which
@@ -268,6 +303,7 @@ void CSkinHtmlView::PreSubclassWindow() {
 }
 
 void CSkinHtmlView::CreateBrowser() {
+  SwitchOnBrowserProtections();
   m_site = new CSkinHtmlSite(m_hWnd);
   // Without a browser engine on the system (or without OLE on this thread) the view stays an
   // empty window: the dialog around it works all the same.

@@ -66,6 +66,22 @@ TEST_F(SkinHtmlViewTest, OverThePlaceholderUntilTheDialogGoes) {
   HWND hView = view->GetSafeHwnd();
   std::printf("browser control inside the view: %s\n", view->HasBrowser() ? "yes" : "no");
   EXPECT_EQ(BrowserExpected(), view->HasBrowser());
+  // The first view of the process has switched the control's protections on for all of it.
+  // The numbers of INTERNETFEATURELIST, which the headers show only to IE 6 SP2 builds.
+  typedef HRESULT(WINAPI * PFN_IsFeatureEnabled)(int, DWORD);
+  HMODULE urlmon = GetModuleHandleA("urlmon.dll");
+  ASSERT_NE(urlmon, nullptr);
+  auto isEnabled = reinterpret_cast<PFN_IsFeatureEnabled>(
+      reinterpret_cast<void*>(GetProcAddress(urlmon, "CoInternetIsFeatureEnabled")));
+  ASSERT_NE(isEnabled, nullptr);
+  const std::pair<int, const char*> features[] = {
+      {1, "ZONE_ELEVATION"},        {8, "LOCALMACHINE_LOCKDOWN"},      {2, "MIME_HANDLING"},
+      {3, "MIME_SNIFFING"},         {4, "WINDOW_RESTRICTIONS"},        {10, "RESTRICT_ACTIVEXINSTALL"},
+      {12, "RESTRICT_FILEDOWNLOAD"}, {14, "PROTOCOL_LOCKDOWN"},        {7, "DISABLE_MK_PROTOCOL"},
+      {16, "SAFE_BINDTOOBJECT"}};
+  for (const auto& feature : features) {
+    EXPECT_EQ(isEnabled(feature.first, 0x2 /* GET_FEATURE_FROM_PROCESS */), S_OK) << feature.second;
+  }
 
   RECT want = RectIn(m_placeholder, m_parent), got = RectIn(hView, m_parent);
   EXPECT_TRUE(EqualRect(&want, &got));

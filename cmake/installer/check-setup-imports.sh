@@ -7,7 +7,8 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 setup=${1:?setup program}
 plugins=${NSIS_PLUGINS:-/usr/share/nsis/Plugins/x86-unicode}
 status=0
-for image in "$setup" "$plugins/nsDialogs.dll" "$plugins/StartMenu.dll"; do
+for image in "$setup" "$plugins/nsDialogs.dll" "$plugins/StartMenu.dll" "$plugins/nsExec.dll" \
+             "$plugins/System.dll"; do
   unknown=$(bash "$top/scripts/pe-imports.sh" "$image" |
             grep -vxF -f <(cat "$top/cmake/xp-imports.txt" "$top/cmake/installer/nsis-xp-imports.txt" |
                            grep -v '^#') || true)

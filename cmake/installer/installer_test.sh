@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # A setup program under Wine: a silent install into the default
 # folder (Program Files, a path with a blank), the installed client up to its login dialog,
-# a refused install while it runs, an upgrade over the user's data, a silent uninstall.
+# a refused install while it runs, an upgrade over the user's data, a silent uninstall. The
+# prefix's icacls is the end-to-end command recorder meanwhile (Wine reports Windows 7): each
+# install and upgrade gives the folder and Cache their access lists with it; an upgrade told
+# that it runs on XP sets them through advapi32 instead (Wine keeps no access lists to read).
 # Usage: installer_test.sh <build dir> <gui_driver.exe> <results dir> <lane: win64|win32>
+#        <command_recorder.exe>
 # The build dir is the one whose CPack configuration makes the setup program: the win64 build,
 # or on the 32-bit lane the shipping build, with the results in the 32-bit test build.
 set -uo pipefail
-build=$1 driver=$2 results=$3 lane=$4
+build=$1 driver=$2 results=$3 lane=$4 recorder=$5
 own_wine=
 if [ -z "${WINEPREFIX:-}" ] || [ -z "${WINE:-}" ]; then
   # Run by CTest alone: the Wine environment that the scripts give every test of the lane.
@@ -20,6 +24,9 @@ key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelaVPN'
 title='Vela网游加速器 V2.1'
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vela网游加速器"
 desktop="$WINEPREFIX/drive_c/users/Public/Desktop/Vela网游加速器.lnk"
+icacls="$WINEPREFIX/drive_c/windows/system32/icacls.exe"
+wine_icacls=$results/icacls-wine.exe  # outside $out: a run that was killed left the recorder
+record=$out/icacls.txt
 client=
 
 failures=0 cases=
@@ -34,6 +41,7 @@ check() {  # check WHAT COMMAND...: one line per check, one case of the report
 }
 finish() {  # the report in GoogleTest's form, so that the test command counts the checks
   [ -n "$client" ] && kill "$client" 2>/dev/null
+  [ -f "$wine_icacls" ] && cp "$wine_icacls" "$icacls"
   [ -n "$own_wine" ] && accel_wine_stop
   mkdir -p "$results/test-results"
   echo "<testsuites><testsuite name=\"installer\">$cases</testsuite></testsuites>" \
@@ -49,6 +57,15 @@ wait_gone() {  # wait_gone FILE: the uninstaller works on from a copy of itself 
   for _ in $(seq 120); do [ -e "$1" ] || return 0; sleep 0.5; done
   return 1
 }
+icacls_ran() {  # icacls_ran TIMES: the command lines of that many installs, all they recorded
+  local run=$1 program='"C:\windows\system32\icacls.exe"' folder='"C:\Program Files\VelaVPN'
+  local grants='/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F'
+  for _ in $(seq "$run"); do
+    printf '%s\r\n' "$program $folder\" $grants *S-1-5-32-545:(OI)(CI)RX" \
+                     "$program $folder\\Cache\" $grants"
+  done >"$out/icacls.expected"
+  cmp -s "$out/icacls.expected" "$record" || { echo "icacls ran as:"; cat "$record"; return 1; }
+}
 no_program_files() {
   for f in accelclient.exe IpCollect.dll tunnel_xp.dll tunnel_w7.dll Cache/velanet_0.pbk uninstall.exe; do
     [ ! -e "$dir/$f" ] || return 1
@@ -59,6 +76,10 @@ no_program_files() {
 if [ -e "$dir/uninstall.exe" ]; then "$WINE" "$dir/uninstall.exe" /S; wait_gone "$dir/uninstall.exe"; fi
 rm -rf "$dir" "$out"; "$WINE" reg delete "$key" /f >/dev/null 2>&1
 mkdir -p "$out"
+cmp -s "$recorder" "$icacls" || cp "$icacls" "$wine_icacls"
+cp "$recorder" "$icacls"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}icacls.exe=n,b"
+export ACCEL_COMMAND_RECORD="Z:$record"
 
 cpack --config "$build/CPackConfig.cmake" -G NSIS -B "$out" >"$out/cpack.log" 2>&1
 setup=$(ls "$out"/accelclient-*-setup.exe 2>/dev/null | head -1)
@@ -69,6 +90,7 @@ staged=$(ls -d "$out"/_CPack_Packages/*/NSIS/accelclient-*-setup)
 echo "-- silent install"
 "$WINE" "$setup" /S
 check "install exits with 0" test $? -eq 0
+check "install sets the access lists of the folder and Cache" icacls_ran 1
 for f in accelclient.exe IpCollect.dll tunnel_xp.dll tunnel_w7.dll Cache/velanet_0.pbk; do
   if [ -e "$staged/$f" ]; then check "$f installed" cmp -s "$staged/$f" "$dir/$f"; fi
 done
@@ -109,10 +131,17 @@ cp "$dir/Cache/velavpn.log" "$out/velavpn.log"
 printf 'old' >"$dir/tunnel_w7.dll"
 "$WINE" "$setup" /S
 check "upgrade exits with 0" test $? -eq 0
+check "upgrade sets them again (the refused install did not)" icacls_ran 2
 check "upgrade replaces the program files" cmp -s "$staged/tunnel_w7.dll" "$dir/tunnel_w7.dll"
 check "upgrade keeps Cache/user.ini" test "$(cat "$dir/Cache/user.ini")" = $'[User]\r\nNAME=keeper\r'
 check "upgrade keeps the cached lists" test "$(cat "$dir/Cache/servers.xml")" = $'<Data/>\r'
 check "upgrade keeps velavpn.log" cmp -s "$out/velavpn.log" "$dir/Cache/velavpn.log"
+xp="HKCU\\Software\\Wine\\AppDefaults\\$(basename "$setup")"
+"$WINE" reg add "$xp" /v Version /d winxp /f >/dev/null
+"$WINE" "$setup" /S
+check "upgrade on XP exits with 0 (3: the access lists failed)" test $? -eq 0
+"$WINE" reg delete "$xp" /f >/dev/null
+check "and runs no icacls" icacls_ran 2
 
 echo "-- silent uninstall"
 "$WINE" "$dir/uninstall.exe" /S

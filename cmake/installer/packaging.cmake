@@ -54,10 +54,11 @@ set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/package_names.cmake")
 list(PREPEND CMAKE_MODULE_PATH "${CMAKE_CURRENT_LIST_DIR}")
 include(CPack)
 
-# Test: a setup program installed, upgraded and removed under Wine. The 64-bit build makes its
-# own and runs it under wine64; the 32-bit lane takes the shipping build's, beside the shipping
-# program directory, under the 32-bit Wine.
-if(ACCEL_TESTS AND TARGET gui_driver)
+# Test: a setup program installed, upgraded and removed under Wine, with the end-to-end
+# command recorder in place of the system's icacls. The 64-bit build makes its own and runs it
+# under wine64; the 32-bit lane takes the shipping build's, beside the shipping program
+# directory, under the 32-bit Wine.
+if(ACCEL_TESTS AND TARGET gui_driver AND TARGET command_recorder)
   if(ACCEL_SHIPPING_DIR)
     get_filename_component(_accel_setup_build "${ACCEL_SHIPPING_DIR}" DIRECTORY)
     set(_accel_lane win32)
@@ -68,7 +69,8 @@ if(ACCEL_TESTS AND TARGET gui_driver)
   if(ACCEL_SHIPPING_DIR OR CMAKE_SIZEOF_VOID_P EQUAL 8)
     add_test(NAME installer_test
              COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/installer_test.sh" "${_accel_setup_build}"
-                     "$<TARGET_FILE:gui_driver>" "${CMAKE_BINARY_DIR}" ${_accel_lane})
+                     "$<TARGET_FILE:gui_driver>" "${CMAKE_BINARY_DIR}" ${_accel_lane}
+                     "$<TARGET_FILE:command_recorder>")
     set_tests_properties(installer_test PROPERTIES TIMEOUT 900 RUN_SERIAL ON)
   endif()
 endif()

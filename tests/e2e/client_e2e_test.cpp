@@ -251,6 +251,7 @@ void DriveMenusAndTray(ClientSession& s, HWND frame, HWND page) {
   EXPECT_NE(Lower(s.Commands()).find(Lower("notepad \"" + s.CachePath("run.log") + "\"")),
             std::string::npos)
       << s.Commands();
+  EXPECT_EQ(s.Planted(), "");
 
   PostMessageA(frame, WM_CLOSE, 0, 0);
   EXPECT_TRUE(gui::WaitNoTopWindow({s.Pid(), "AccelMainFrame", nullptr, true}, e2e::kStepMs));
@@ -519,17 +520,28 @@ void CheckGameTraffic(HWND page, const std::string& record) {
 TEST(ClientE2E, AccelerationWithTheXpModule) {
   ClientSession s("e2e_xp", "winxp");
   // The first game's start command: a harmless program that writes down its current folder,
-  // then the game's stand-in, which talks to a server of each kind for a few seconds.
+  // in a folder with a blank, named through a variable, with a planted program at the
+  // blank; then the game's stand-in, which talks to a server of each kind for a few seconds.
   char sys[MAX_PATH];
   GetSystemDirectoryA(sys, sizeof sys);
   std::string started = s.Dir() + "\\game_started.txt";
   std::string gameRecord = s.Dir() + "\\game_traffic.txt";
+  const std::string gameDir = s.Dir() + "\\Online Games\\x";
+  ASSERT_TRUE(CreateDirectoryA((s.Dir() + "\\Online Games").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(gameDir.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA((std::string(sys) + "\\cmd.exe").c_str(), (gameDir + "\\cmd.exe").c_str(),
+                        FALSE));
+  ASSERT_TRUE(CopyFileA(testing_support::EnvPath("PLANTED_PROGRAM").c_str(),
+                        (s.Dir() + "\\Online.exe").c_str(), FALSE));
+  s.SetEnv("ACCEL_GAME_ROOT", s.Dir().c_str());
   const char* gameKey = "SOFTWARE\\VelaSample\\LongCheng";
   ASSERT_TRUE(e2e::SetMachineString(
       gameKey, "StartCmd",
-      std::string(sys) + "\\cmd.exe /c cd > \"" + started + "\" & \"" + s.Dir() +
+      "%ACCEL_GAME_ROOT%\\Online Games\\x\\cmd /c cd > \"" + started + "\" & \"" + s.Dir() +
           "\\netsim_game.exe\" \"" + gameRecord + "\" 4 " + kRemoteHost + " " + kDirectHost + " " +
-          kOtherHost));
+          kOtherHost,
+      REG_EXPAND_SZ));
+  ASSERT_TRUE(s.CatchCommands());
   std::vector<std::string> routes;
   if (e2e::Netsim()) {
     // No tunnel yet: the PC's own network, as the stand-in made it.
@@ -617,7 +629,13 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
     ASSERT_TRUE(WaitLineWritten(started, e2e::kStepMs, &folder))
         << "the game was not started, or did not finish writing: \"" << folder << "\"";
     folder.erase(folder.find_last_not_of("\r\n ") + 1);
-    EXPECT_EQ(lstrcmpiA(folder.c_str(), sys), 0) << "started in " << folder;
+    EXPECT_EQ(lstrcmpiA(folder.c_str(), gameDir.c_str()), 0) << "started in " << folder;
+    // The dial services through the system directory's own programs, lines as ever.
+    for (const char* line : {"sc config TapiSrv start= AUTO\r\n", "sc config RasMan start= AUTO\r\n",
+                             "net start TapiSrv\r\n", "net start RasMan\r\n"}) {
+      EXPECT_TRUE(s.WaitCommand(line, e2e::kStepMs)) << s.Commands();
+    }
+    EXPECT_EQ(s.Planted(), "");
     if (e2e::Netsim()) CheckGameTraffic(page, gameRecord);
   }
 

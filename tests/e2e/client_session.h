@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/gui_driver/gui_driver.h"
@@ -66,11 +67,15 @@ class ClientSession {
   // The same in a line dialog that something else has opened.
   bool PickLine(LPARAM lineId, std::string* latency);
 
-  // The command recorder put in the program directory as notepad.exe, explorer.exe and
-  // browser.exe: programs the client starts by those names are caught, not run. Commands()
-  // is every command line caught so far, one a line.
+  // The command recorder put in place of the prefix's sc.exe, net.exe, notepad.exe (system
+  // directory) and explorer.exe (Windows directory) until the session ends, and as
+  // browser.exe in the program directory: what the client starts there is caught, not run.
+  // Commands() is every command line caught so far, one a line. The planted copy lies
+  // under those names and those of the report's programs in the program directory and in
+  // the client's start folder (then a folder of its own); Planted() is what ran of it.
   bool CatchCommands();
   std::string Commands() const;
+  std::string Planted() const;
   // Waits until a caught command line holds `part`.
   bool WaitCommand(const std::string& part, DWORD ms) const;
 
@@ -84,6 +89,8 @@ class ClientSession {
   bool Layout();
 
   std::string m_dir;
+  std::string m_startDir;  // the client's current directory; the program's when empty
+  std::vector<std::pair<std::string, std::string>> m_restore;  // (prefix's file, its copy)
   std::string m_version;
   std::vector<std::string> m_env;  // variables set for this run, unset when it ends
   PROCESS_INFORMATION m_pi;
@@ -113,7 +120,8 @@ std::string LocalExpiry(unsigned long long seconds);
 bool TrayIconShown(HWND owner, UINT id);
 
 // HKLM value written for a scenario and removed again.
-bool SetMachineString(const char* key, const char* name, const std::string& value);
+bool SetMachineString(const char* key, const char* name, const std::string& value,
+                      DWORD type = REG_SZ);
 void DeleteMachineKey(const char* key);
 
 // While it lives, web addresses opened through the shell (http) go to the session's

@@ -48,6 +48,12 @@ std::string SystemDir() {
   return n > 0 && n < sizeof dir ? std::string(dir, n) : std::string("C:\\windows\\system32");
 }
 
+std::string WindowsDir() {
+  char dir[MAX_PATH];
+  UINT n = GetWindowsDirectoryA(dir, sizeof dir);
+  return n > 0 && n < sizeof dir ? std::string(dir, n) : std::string("C:\\windows");
+}
+
 }  // namespace
 
 ClientSession::ClientSession(const char* tag, const char* windowsVersion)
@@ -67,6 +73,12 @@ ClientSession::~ClientSession() {
     }
     CloseHandle(m_pi.hProcess);
     CloseHandle(m_pi.hThread);
+  }
+  for (const auto& saved : m_restore) {
+    if (saved.second.empty())
+      DeleteFileA(saved.first.c_str());
+    else
+      CopyFileA(saved.second.c_str(), saved.first.c_str(), FALSE);
   }
   if (!m_version.empty()) RegDeleteKeyA(HKEY_CURRENT_USER, kAppDefaults);
   for (const std::string& name : m_env) SetEnvironmentVariableA(name.c_str(), nullptr);
@@ -127,8 +139,9 @@ bool ClientSession::Start() {
   std::string cmd = "\"" + m_dir + "\\accelclient.exe\"";
   std::vector<char> line(cmd.begin(), cmd.end());
   line.push_back('\0');
-  return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, m_dir.c_str(),
-                        &si, &m_pi) != FALSE;
+  const std::string& current = m_startDir.empty() ? m_dir : m_startDir;
+  return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        current.c_str(), &si, &m_pi) != FALSE;
 }
 
 bool ClientSession::Running() const {
@@ -211,15 +224,47 @@ bool ClientSession::PickLine(LPARAM lineId, std::string* latency) {
 }
 
 bool ClientSession::CatchCommands() {
-  return CopyInto("COMMAND_RECORDER", m_dir + "\\notepad.exe") &&
-         CopyInto("COMMAND_RECORDER", m_dir + "\\explorer.exe") &&
-         CopyInto("COMMAND_RECORDER", m_dir + "\\browser.exe");
+  m_startDir = m_dir + "\\start";
+  CreateDirectoryA(m_startDir.c_str(), nullptr);
+  static const char* const kPlanted[] = {"sc.exe",    "net.exe",   "notepad.exe",
+                                         "explorer.exe", "ipconfig.exe", "route.exe",
+                                         "netstat.exe", "ping.exe", "rasdial.exe"};
+  for (const char* name : kPlanted) {
+    if (!CopyInto("PLANTED_PROGRAM", m_dir + "\\" + name) ||
+        !CopyInto("PLANTED_PROGRAM", m_startDir + "\\" + name)) {
+      return false;
+    }
+  }
+  SetEnv("ACCEL_COMMAND_RECORD", (m_dir + "\\commands.txt").c_str());
+  const std::string system = SystemDir() + "\\", windows = WindowsDir() + "\\";
+  for (const std::string& target : {system + "sc.exe", system + "net.exe",
+                                    system + "notepad.exe", windows + "explorer.exe"}) {
+    // A program the prefix lacks is removed again; one it has comes back as it was.
+    std::string saved;
+    if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      saved = m_dir + "\\prefix_" + std::to_string(m_restore.size()) + ".exe";
+      if (!CopyFileA(target.c_str(), saved.c_str(), FALSE)) {
+        std::fprintf(stderr, "e2e: cannot keep %s (%lu)\n", target.c_str(), GetLastError());
+        return false;
+      }
+    }
+    m_restore.emplace_back(target, saved);
+    if (!CopyInto("COMMAND_RECORDER", target)) return false;
+  }
+  return CopyInto("COMMAND_RECORDER", m_dir + "\\browser.exe");
 }
 
 std::string ClientSession::Commands() const {
   std::string lines;
   ReadFileBytes(m_dir + "\\commands.txt", &lines);
   return lines;
+}
+
+std::string ClientSession::Planted() const {
+  std::string inProgramDir, inStartDir;
+  ReadFileBytes(m_dir + "\\planted.txt", &inProgramDir);
+  if (!m_startDir.empty()) ReadFileBytes(m_startDir + "\\planted.txt", &inStartDir);
+  return inProgramDir + inStartDir;
 }
 
 bool ClientSession::WaitCommand(const std::string& part, DWORD ms) const {
@@ -316,13 +361,13 @@ bool TrayIconShown(HWND owner, UINT id) {
   return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
 }
 
-bool SetMachineString(const char* key, const char* name, const std::string& value) {
+bool SetMachineString(const char* key, const char* name, const std::string& value, DWORD type) {
   HKEY k;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  LONG r = RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+  LONG r = RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>(value.size() + 1));
   RegCloseKey(k);
   return r == ERROR_SUCCESS;

@@ -1,15 +1,30 @@
-// Stands in for the programs that the client starts by name or through a page address
-// (notepad, explorer, the default browser): appends the command line it was given to
-// commands.txt beside itself and ends. Not shipped.
+// Stands in for the programs that the client starts (sc, net, notepad, explorer, the
+// default browser): appends the command line it was given to the file that
+// ACCEL_COMMAND_RECORD names, or else to commands.txt beside itself, and ends. Built a
+// second time as the copy planted where the client must never look for a program: that one
+// writes planted.txt beside itself, whatever the environment says. Not shipped.
 #include <windows.h>
+
+#ifdef ACCEL_PLANTED_COPY
+const char kRecordName[] = "planted.txt";
+#else
+const char kRecordName[] = "commands.txt";
+#endif
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return 1;
-  char* slash = path + n;
-  while (slash > path && slash[-1] != '\\') --slash;
-  lstrcpynA(slash, "commands.txt", static_cast<int>(MAX_PATH - (slash - path)));
+  DWORD n = 0;
+#ifndef ACCEL_PLANTED_COPY
+  n = GetEnvironmentVariableA("ACCEL_COMMAND_RECORD", path, MAX_PATH);
+  if (n >= MAX_PATH) return 1;
+#endif
+  if (n == 0) {
+    n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return 1;
+    char* slash = path + n;
+    while (slash > path && slash[-1] != '\\') --slash;
+    lstrcpynA(slash, kRecordName, static_cast<int>(MAX_PATH - (slash - path)));
+  }
   // Programs started together (the log in notepad, then the site in explorer) record at
   // once: appending is a seek and a write, so without the file to itself one line would
   // overwrite the other.

@@ -35,6 +35,7 @@ void Answer(ClientSession& s, const char* caption, const std::string& text, DWOR
 TEST(DiagReportE2E, GenerateThenSendDeliversTheReportUnderTheAccount) {
   ClientSession s("e2e_diag", nullptr);
   ASSERT_TRUE(s.WriteUserIni("RUN_COUNTER=1\r\n"));
+  ASSERT_TRUE(s.CatchCommands());
   ASSERT_TRUE(s.Start());
   HWND frame = s.LoginToMain("test01", "pass01");
   ASSERT_NE(frame, nullptr) << s.RunLog();
@@ -64,6 +65,9 @@ TEST(DiagReportE2E, GenerateThenSendDeliversTheReportUnderTheAccount) {
             std::string::npos)
       << report;
   EXPECT_NE(gui::GetText(output), "");
+  // Every command of the report ran from the system directory, none of the copies planted
+  // under their names beside the program or in its start folder.
+  EXPECT_EQ(s.Planted(), "");
 
   size_t uploads = e2e::Requests("/send_report.php");
   ASSERT_TRUE(gui::Click(send));
