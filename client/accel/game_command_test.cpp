@@ -51,7 +51,9 @@ TEST(GameCommand, TheProgramIsFoundOnceAndThePlantedShorterPrefixLoses) {
     program = "unchanged";
     bool found = ResolveGameProgram(c.command, isFile, &program);
     EXPECT_EQ(found, c.program != nullptr) << c.command;
-    if (c.program) EXPECT_EQ(program, c.program) << c.command;
+    if (c.program) {
+      EXPECT_EQ(program, c.program) << c.command;
+    }
   }
 
   EXPECT_EQ(ProgramFolderOf("D:\\Online Games\\x\\x.exe"), "D:\\Online Games\\x");
