@@ -16,20 +16,23 @@ static_assert(sizeof(PROCESSENTRY32) == 296, "the 32-bit process record");
 bool CSystemSnapshots::TcpRows(std::vector<TcpRow>* rows) {
   rows->clear();
   DWORD size = 0;
-  if (GetExtendedTcpTable(nullptr, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0) !=
-      ERROR_INSUFFICIENT_BUFFER)
-    return false;
-  if (size < sizeof(DWORD)) return false;
-  // One allocation, sized by the first call. A table that grew in between fails the second
-  // call; the next pass takes a new look.
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
-  if (!buffer) return false;
-  if (GetExtendedTcpTable(buffer.get(), &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0) !=
-      NO_ERROR)
-    return false;
+  DWORD rc = GetExtendedTcpTable(nullptr, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+  // Connections come and go between the size probe and the read (every game opens and closes
+  // them): a few more tries with the newer size before the pass goes without.
+  std::unique_ptr<char[]> buffer;
+  DWORD allocated = 0;
+  for (int attempt = 0; attempt < 3 && rc == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    if (size < sizeof(DWORD)) return false;
+    buffer.reset(new (std::nothrow) char[size]);
+    if (!buffer) return false;
+    allocated = size;
+    rc = GetExtendedTcpTable(buffer.get(), &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+  }
+  if (rc != NO_ERROR || !buffer) return false;
   const MIB_TCPTABLE_OWNER_PID* table =
       reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.get());
-  // The row count must fit the bytes the system said it wrote.
+  // The row count must fit the bytes the system said it wrote, and the buffer.
+  if (size > allocated) size = allocated;
   size_t room = (size - offsetof(MIB_TCPTABLE_OWNER_PID, table)) / sizeof(MIB_TCPROW_OWNER_PID);
   size_t count = table->dwNumEntries < room ? table->dwNumEntries : room;
   rows->resize(count);
