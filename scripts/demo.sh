@@ -65,7 +65,7 @@ if [ -z "$inside" ]; then
     fi
     accel_netns_make demo
     trap accel_netns_remove EXIT
-    echo "== simulated network $ACCEL_NETNS (lan0 198.18.0.2 via 198.18.0.1; the tunnel ppp0 while connected)"
+    echo "== simulated network $ACCEL_NETNS (lan0 198.18.0.2 via 198.18.0.1; a tunnel interface ppp0, ppp1, ... while connected)"
     set +e
     ACCEL_NETNS_CHROOT=$chroot_root ACCEL_DEMO_INSIDE=1 accel_netns_exec bash scripts/demo.sh
     rc=$?
@@ -258,7 +258,7 @@ if [ "$netsim" = 1 ]; then
   gd wait-text "$frame" 1009 '加速连接成功' 60000 >/dev/null || fail "connection"
   # The route job runs after the connection is announced: the table is read once it has
   # the game's networks through the tunnel.
-  for _ in $(seq 50); do ip -4 route show dev ppp0 2>/dev/null | grep -q '^192\.0\.2\.0/24' && break; sleep 0.2; done
+  for _ in $(seq 50); do ip -4 route show | grep -q '^192\.0\.2\.0/24 dev ppp' && break; sleep 0.2; done
 else
   # Without the simulated network the connection has no route through it, so the page adds
   # to the success that the game's routes could not be set.

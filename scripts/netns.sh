@@ -2,8 +2,8 @@
 #
 # Every end-to-end run and the demo get a network namespace of their own: loopback, and the
 # interfaces that the service stand-in makes inside it (service_stub --netsim): `lan0`, the
-# PC's own connection with the default route, and `ppp0`, the tunnel while the simulated
-# dial-up is connected. The namespace has no link of any kind to the host's network: no veth,
+# PC's own connection with the default route, and `ppp0`, `ppp1`, ..., the tunnel of each
+# connection while the simulated dial-up is connected. The namespace has no link of any kind to the host's network: no veth,
 # no bridge, no forwarding out, so every address in it belongs to the run's own test hosts.
 #
 #   accel_netns_make TAG       makes the namespace accel-TAG-<pid of this shell>; sets ACCEL_NETNS
@@ -91,9 +91,4 @@ accel_netns_exec() {
         mount -t sysfs sysfs "$r/sys" && mount --bind /etc/resolv.conf "$r/etc/resolv.conf" || exit 125
       fi
       exec "$@"' _ "$@"
-}
-
-# The namespace's kernel table, as `ip route` shows it (for logs).
-accel_netns_routes() {
-  ip -n "${ACCEL_NETNS:?}" -4 route show table main
 }
