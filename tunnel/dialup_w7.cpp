@@ -75,52 +75,38 @@ int FetchClientIp(HRASCONN conn, char* ipText, size_t ipTextSize) {
   return 0;
 }
 
-int HangUp(HRASCONN*) {
+namespace {
+
+UINT RunDisconnectCommand() {
   std::string command = SystemDirectory() + "\\rasdial.exe " + kEntryName + " /DISCONNECT";
-  UINT started = RunSystemProgram("rasdial.exe", command.c_str(), SW_HIDE);
+  return RunSystemProgram("rasdial.exe", command.c_str(), SW_HIDE);
+}
+
+}  // namespace
+
+int HangUp(HRASCONN*) {
+  UINT started = RunDisconnectCommand();
   CWorker* worker = g_pRunningWorker;
   if (worker) worker->PostThreadMessage(WM_CORE_DISCONNECTED, started, 0);
   return 1;
 }
 
 int PollConnection(HRASCONN* conn, char* ipText, size_t ipTextSize) {
-  HANDLE heap = GetProcessHeap();
-  DWORD bytes = sizeof(RasConnW7A);
-  DWORD allocated = 0;
-  DWORD count = 0;
-  DWORD code = ERROR_BUFFER_TOO_SMALL;
-  RasConnW7A* conns = nullptr;
-  for (int attempt = 0; attempt < 5 && code == ERROR_BUFFER_TOO_SMALL; ++attempt) {
-    if (conns) HeapFree(heap, 0, conns);
-    // Never less than one entry: the service reads the first entry's size field.
-    if (bytes < sizeof(RasConnW7A)) bytes = sizeof(RasConnW7A);
-    allocated = bytes;
-    conns = static_cast<RasConnW7A*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, allocated));
-    if (!conns) {
-      code = ERROR_NOT_ENOUGH_MEMORY;
-      break;
-    }
-    conns[0].dwSize = sizeof(RasConnW7A);
-    count = 0;
-    code = RasApi().EnumConnections(conns, &bytes, &count);
-  }
-  int found = 0;
+  std::vector<ListedConnection> connections;
+  DWORD code = ListConnections(&connections);
   if (code != 0) {
     WriteLog("RasEnumConnections failed: Error = %d\r\n", static_cast<int>(code));
-  } else {
-    // The count comes from outside: never read past what was allocated.
-    DWORD capacity = allocated / sizeof(RasConnW7A);
-    if (count > capacity) count = capacity;
-    for (DWORD i = 0; i < count; ++i) {
-      RasConnW7A& c = conns[i];
-      c.szEntryName[sizeof c.szEntryName - 1] = '\0';
-      if (std::strcmp(c.szEntryName, kEntryName) != 0) continue;
-      if (FetchClientIp(c.hrasconn, ipText, ipTextSize)) {
-        *conn = c.hrasconn;
-        found = 1;
-      }
+    return -1;
+  }
+  int found = 0;
+  for (const ListedConnection& c : connections) {
+    if (c.entryName != kEntryName) continue;
+    if (FetchClientIp(c.handle, ipText, ipTextSize)) {
+      *conn = c.handle;
+      found = 1;
     }
   }
-  if (conns) HeapFree(heap, 0, conns);
   return found;
 }
+
+void AbandonDial() { RunDisconnectCommand(); }

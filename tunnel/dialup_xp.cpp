@@ -117,15 +117,16 @@ int FetchClientIp(HRASCONN conn, char* ipText, size_t ipTextSize) {
 }
 
 void ReleaseFailedDial(HRASCONN* conn) {
-  RasApi().HangUp(*conn);
-  for (int i = 0; i < 200; ++i) {
-    RASCONNSTATUSA status;
-    std::memset(&status, 0, sizeof status);
-    status.dwSize = sizeof status;
-    if (RasApi().GetConnectStatus(*conn, &status) == ERROR_INVALID_HANDLE) break;
-    Sleep(100);
-  }
+  HangUpAndWait(*conn, 200);
   *conn = nullptr;
+}
+
+bool ConnectionAlive(HRASCONN conn) {
+  RASCONNSTATUSA status;
+  std::memset(&status, 0, sizeof status);
+  status.dwSize = sizeof status;
+  if (RasApi().GetConnectStatus(conn, &status) != 0) return false;
+  return status.rasconnstate != RASCS_Disconnected && status.dwError == 0;
 }
 
 int HangUp(HRASCONN* conn) {

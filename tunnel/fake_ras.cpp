@@ -71,6 +71,11 @@ DWORD FakeRas::GetConnectStatus(HRASCONN, LPRASCONNSTATUSA status) {
   std::lock_guard<std::mutex> g(lock);
   ++statusQueries;
   if (status->dwSize != sizeof(RASCONNSTATUSA)) return ERROR_INVALID_SIZE;
+  if (lineDropped) {
+    status->rasconnstate = RASCS_Disconnected;
+    status->dwError = ERROR_REMOTE_DISCONNECTION;
+    return 0;
+  }
   if (statusQueriesUntilGone > 0) {
     --statusQueriesUntilGone;
     status->rasconnstate = RASCS_Connected;
@@ -79,22 +84,27 @@ DWORD FakeRas::GetConnectStatus(HRASCONN, LPRASCONNSTATUSA status) {
   return ERROR_INVALID_HANDLE;
 }
 
-DWORD FakeRas::EnumConnections(RasConnW7A* conns, LPDWORD bytes, LPDWORD count) {
+DWORD FakeRas::EnumConnections(LPRASCONNA conns, LPDWORD bytes, LPDWORD count) {
   std::lock_guard<std::mutex> g(lock);
   if (enumError) return enumError;
-  if (conns->dwSize != sizeof(RasConnW7A)) return ERROR_INVALID_SIZE;
-  DWORD needed = static_cast<DWORD>(connections.size() * sizeof(RasConnW7A));
+  // Both layouts begin with size, handle and entry name; only the stride differs.
+  DWORD entrySize = conns->dwSize;
+  enumEntrySizes.push_back(entrySize);
+  if (entrySize != sizeof(RasConnW7A) && entrySize != sizeof(RASCONNA)) return ERROR_INVALID_SIZE;
+  DWORD needed = static_cast<DWORD>(connections.size() * entrySize);
   if (enumTooSmall > 0 || *bytes < needed) {
     if (enumTooSmall > 0) --enumTooSmall;
-    *bytes = needed > *bytes ? needed : *bytes + sizeof(RasConnW7A);
+    *bytes = needed > *bytes ? needed : *bytes + entrySize;
     *count = 0;
     return ERROR_BUFFER_TOO_SMALL;
   }
+  char* base = reinterpret_cast<char*>(conns);
   for (size_t i = 0; i < connections.size(); ++i) {
-    std::memset(&conns[i], 0, sizeof conns[i]);
-    conns[i].dwSize = sizeof(RasConnW7A);
-    conns[i].hrasconn = connections[i].handle;
-    std::snprintf(conns[i].szEntryName, sizeof conns[i].szEntryName, "%s",
+    RASCONNA* entry = reinterpret_cast<RASCONNA*>(base + i * entrySize);
+    std::memset(entry, 0, entrySize);
+    entry->dwSize = entrySize;
+    entry->hrasconn = connections[i].handle;
+    std::snprintf(entry->szEntryName, sizeof entry->szEntryName, "%s",
                   connections[i].entryName.c_str());
   }
   *bytes = needed;

@@ -24,7 +24,7 @@ class FakeRas : public IRasApi {
                           LPDWORD size) override;
   DWORD HangUp(HRASCONN conn) override;
   DWORD GetConnectStatus(HRASCONN conn, LPRASCONNSTATUSA status) override;
-  DWORD EnumConnections(RasConnW7A* conns, LPDWORD bytes, LPDWORD count) override;
+  DWORD EnumConnections(LPRASCONNA conns, LPDWORD bytes, LPDWORD count) override;
   DWORD GetErrorString(UINT code, LPSTR text, DWORD size) override;
 
   // Calls the progress callback of the last dial, as the service's own thread would.
@@ -40,6 +40,7 @@ class FakeRas : public IRasApi {
   DWORD projectionError = ERROR_PROTOCOL_NOT_CONFIGURED;
   std::string clientIp = "10.8.0.2";
   int statusQueriesUntilGone = 0;       // status queries answered "still there" first
+  bool lineDropped = false;             // status queries answer RASCS_Disconnected, 629
   std::vector<FakeConnection> connections;
   int enumTooSmall = 0;                 // the next N enumerations answer 603
   DWORD enumError = 0;
@@ -48,6 +49,7 @@ class FakeRas : public IRasApi {
   std::vector<RASENTRYA> entries;
   std::vector<RASDIALPARAMSA> dialParams;
   std::vector<HRASCONN> hangUps;
+  std::vector<DWORD> enumEntrySizes;
   int statusQueries = 0;
   int projectionQueries = 0;
   RASDIALFUNC2 callback = nullptr;

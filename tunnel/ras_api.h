@@ -37,7 +37,8 @@ class IRasApi {
                                   LPDWORD size) = 0;
   virtual DWORD HangUp(HRASCONN conn) = 0;
   virtual DWORD GetConnectStatus(HRASCONN conn, LPRASCONNSTATUSA status) = 0;
-  virtual DWORD EnumConnections(RasConnW7A* conns, LPDWORD bytes, LPDWORD count) = 0;
+  // conns[0].dwSize names the entry layout: the Windows 7 one or the Windows XP one.
+  virtual DWORD EnumConnections(LPRASCONNA conns, LPDWORD bytes, LPDWORD count) = 0;
   virtual DWORD GetErrorString(UINT code, LPSTR text, DWORD size) = 0;
 };
 

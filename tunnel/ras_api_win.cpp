@@ -20,8 +20,8 @@ class CRealRasApi : public IRasApi {
   DWORD GetConnectStatus(HRASCONN conn, LPRASCONNSTATUSA status) override {
     return RasGetConnectStatusA(conn, status);
   }
-  DWORD EnumConnections(RasConnW7A* conns, LPDWORD bytes, LPDWORD count) override {
-    return RasEnumConnectionsA(reinterpret_cast<LPRASCONNA>(conns), bytes, count);
+  DWORD EnumConnections(LPRASCONNA conns, LPDWORD bytes, LPDWORD count) override {
+    return RasEnumConnectionsA(conns, bytes, count);
   }
   DWORD GetErrorString(UINT code, LPSTR text, DWORD size) override {
     return RasGetErrorStringA(code, text, size);

@@ -141,6 +141,18 @@ class TunnelTest : public ::testing::Test {
   void Start(const char* host = "1.2.3.4", const char* user = "user", const char* pass = "pass") {
     start_(host, "Line A", "", user, pass, 0);
   }
+  // Ticks as the page sends them, each after the worker has run the one before (a tick
+  // sent while one is pending is dropped).
+  void Ticks(int n) {
+    for (int i = 0; i < n; ++i) {
+      WaitTickDone();
+      timer_();
+    }
+  }
+  void WaitTickDone() {
+    DWORD until = GetTickCount() + 15000;
+    while (tickPending_() && static_cast<LONG>(until - GetTickCount()) > 0) Sleep(5);
+  }
   // A start that the fake dial-up API carries to a live connection: dialling, then connected.
   void StartConnected() {
     Start();
@@ -274,8 +286,80 @@ TEST_F(TunnelTest, ServerHostWithPercentAndOverlongHostAreLoggedAsGiven) {
   EXPECT_EQ(CountLog("选择服务器：vpn.example??2012-01-01 00:00:00 ?，开始连接。\r\n"), 1u);
 }
 
+TEST_F(TunnelTest, LeftoverConnectionsOfTheEntryAreHungUpWhenTheWorkerStarts) {
+  {
+    std::lock_guard<std::mutex> g(ras_.lock);
+    ras_.connections = {{"Other", reinterpret_cast<HRASCONN>(0x77)},
+                        {"VelaVPN", reinterpret_cast<HRASCONN>(0x99)},
+                        {"VelaVPN", reinterpret_cast<HRASCONN>(0x9a)}};
+    ras_.clientIp = "10.8.0.7";
+  }
+  InitWithWindow();
+  EXPECT_EQ(WorkLog(), (std::vector<std::string>{
+                           "发现上次运行留下的加速连接（客户端IP：10.8.0.7），已将其断开.\r\n",
+                           "发现上次运行留下的加速连接（客户端IP：10.8.0.7），已将其断开.\r\n"}));
+  Pump(200);
+  EXPECT_TRUE(events_.empty());  // the page stays idle
+  std::lock_guard<std::mutex> g(ras_.lock);
+  EXPECT_EQ(ras_.hangUps, (std::vector<HRASCONN>{reinterpret_cast<HRASCONN>(0x99),
+                                                 reinterpret_cast<HRASCONN>(0x9a)}));
+  // The list is asked for in the layout of the build's Windows.
+#ifdef TUNNEL_W7
+  EXPECT_EQ(ras_.enumEntrySizes.at(0), sizeof(RasConnW7A));
+#else
+  EXPECT_EQ(ras_.enumEntrySizes.at(0), sizeof(RASCONNA));
+#endif
+}
+
 #ifndef TUNNEL_W7
 // ---------------------------------------------------------------- Windows XP build
+
+TEST_F(TunnelTest, XpLineLostWithoutACallbackIsFoundByTwoStatusChecksInARow) {
+  InitWithWindow();
+  ras_.statusQueriesUntilGone = 1000;
+  StartConnected();
+  Ticks(3);
+  WaitTickDone();
+  {
+    std::lock_guard<std::mutex> g(ras_.lock);
+    // One check that fails alone is a moment of a busy service, not a lost line.
+    ras_.statusQueriesUntilGone = 0;
+    ras_.lineDropped = true;
+  }
+  Ticks(1);
+  WaitTickDone();
+  {
+    std::lock_guard<std::mutex> g(ras_.lock);
+    ras_.lineDropped = false;
+    ras_.statusQueriesUntilGone = 1000;
+  }
+  Ticks(2);
+  WaitTickDone();
+  Pump(200);
+  EXPECT_EQ(events_.size(), 2u);
+  {
+    std::lock_guard<std::mutex> g(ras_.lock);
+    ras_.statusQueriesUntilGone = 0;
+    ras_.lineDropped = true;
+  }
+  DWORD t0 = GetTickCount();
+  Ticks(2);
+  EXPECT_EQ(WaitEvents(3).back(), Msg(WM_TUNNEL_DISCONNECTED, 1, 1));
+  EXPECT_LT(GetTickCount() - t0, 3000u);  // no wait for the service on the worker
+  EXPECT_EQ(getIp_(), 0);
+  EXPECT_EQ(CountLog("加速连接已经中断.\r\n"), 1u);
+  {
+    std::lock_guard<std::mutex> g(ras_.lock);
+    EXPECT_EQ(ras_.hangUps, std::vector<HRASCONN>{ras_.dialHandle});
+    ras_.lineDropped = false;
+  }
+  // Idle: later ticks ask nothing, and the next start dials anew.
+  Ticks(3);
+  Start();
+  EXPECT_EQ(WaitEvents(4).back(), Msg(WM_TUNNEL_DIALING));
+  std::lock_guard<std::mutex> g(ras_.lock);
+  EXPECT_EQ(ras_.dialParams.size(), 2u);
+}
 
 TEST_F(TunnelTest, XpDialWritesTheEntryAndReportsProgressThenConnected) {
   InitWithWindow();
@@ -582,18 +666,6 @@ std::wstring Wide(const std::string& s) {
 
 class TunnelW7Test : public TunnelTest {
  protected:
-  // Ticks as the page sends them, each after the worker has run the one before (a tick
-  // sent while one is pending is dropped).
-  void Ticks(int n) {
-    for (int i = 0; i < n; ++i) {
-      WaitTickDone();
-      timer_();
-    }
-  }
-  void WaitTickDone() {
-    DWORD until = GetTickCount() + 15000;
-    while (tickPending_() && static_cast<LONG>(until - GetTickCount()) > 0) Sleep(5);
-  }
   void Online(const char* name = "VelaVPN") {
     std::lock_guard<std::mutex> g(ras_.lock);
     ras_.connections = {{"Other", reinterpret_cast<HRASCONN>(0x77)},
@@ -700,6 +772,8 @@ TEST_F(TunnelW7Test, DialThatNeverComesUpFailsWith800OnTheSixteenthTick) {
   Ticks(1);
   EXPECT_EQ(WaitEvents(2).back(), WithText(WM_TUNNEL_ERROR, 800, "fake error 800"));
   EXPECT_EQ(CountLog("连接失败，错误代码：800\r\n"), 1u);
+  // A dial command that comes up later must not leave a line nobody uses.
+  EXPECT_EQ(runner_.Commands().back(), SystemDir() + "\\rasdial.exe VelaVPN /DISCONNECT");
   Ticks(20);  // idle now: nothing counts
   Pump(300);
   EXPECT_EQ(events_.size(), 2u);
@@ -792,8 +866,18 @@ TEST_F(TunnelW7Test, ConnectionListGrowsItsBufferAndGivesUpAfterFiveTries) {
   EXPECT_EQ(WaitEvents(2).back(), WithText(WM_TUNNEL_CONNECTED, 0, "10.8.0.9"));
   ras_.enumTooSmall = 5;
   Ticks(1);
-  EXPECT_EQ(WaitEvents(3).back(), Msg(WM_TUNNEL_DISCONNECTED, 1, 1));
+  WaitTickDone();
   EXPECT_EQ(CountLog("RasEnumConnections failed: Error = 603\r\n"), 1u);
+  // A list that cannot be read is no lost line; one that lacks the entry is.
+  ras_.enumError = ERROR_NOT_ENOUGH_MEMORY;
+  Ticks(1);
+  WaitTickDone();
+  Pump(200);
+  EXPECT_EQ(events_.size(), 2u);
+  ras_.enumError = 0;
+  Offline();
+  Ticks(1);
+  EXPECT_EQ(WaitEvents(3).back(), Msg(WM_TUNNEL_DISCONNECTED, 1, 1));
 }
 
 TEST_F(TunnelW7Test, AddressNotKnownAfterFourTriesMeansNotFound) {

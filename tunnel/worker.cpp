@@ -26,6 +26,8 @@ CWorker::CWorker()
       m_bConnecting(0),
 #ifdef TUNNEL_W7
       m_nWaitTicks(0),
+#else
+      m_nLostChecks(0),
 #endif
       m_hUiWnd(nullptr) {
 }
@@ -41,6 +43,9 @@ BOOL CWorker::InitInstance() {
   g_pRunningWorker = this;
   ResetEvent(m_hExitEvent);
   StartDialServices();
+  // Only one client runs at a time, so a connection of our entry that exists now was left
+  // by one that ended without hanging up.
+  HangUpLeftovers();
   return TRUE;
 }
 
@@ -51,14 +56,18 @@ int CWorker::ExitInstance() {
     m_bConnected = 0;
     m_bConnecting = 0;
   }
-#ifndef TUNNEL_W7
   else if (m_bConnecting == 1) {
+#ifdef TUNNEL_W7
+    // The dial command would bring the line up after the client has gone, with nobody
+    // to route it or to take it down.
+    AbandonDial();
+#else
     // A dial still under way would call back into this module after the host has
     // unloaded it: cancel it before the thread lets the module go.
     HangUp(&m_hRasConn);
+#endif
     m_bConnecting = 0;
   }
-#endif
   g_pRunningWorker = nullptr;
   SetEvent(m_hExitEvent);
 #ifdef TUNNEL_W7
@@ -104,6 +113,8 @@ void CWorker::ReportError(DWORD code) {
   m_bConnecting = 0;
   g_szClientIp[0] = '\0';
 #ifdef TUNNEL_W7
+  // A dial given up after its wait may still come up later, as a line nobody uses.
+  if (code == 800) AbandonDial();
   m_nWaitTicks = 0;
 #else
   // A dial that failed through the progress callback still holds its port until its
@@ -121,6 +132,9 @@ void CWorker::OnError(WPARAM wParam, LPARAM) { ReportError(static_cast<DWORD>(wP
 void CWorker::ReportConnected() {
   m_bConnected = 1;
   m_bConnecting = 0;
+#ifndef TUNNEL_W7
+  m_nLostChecks = 0;
+#endif
 #ifdef TUNNEL_W7
   // The poll has just filled the address text.
   PostUi(WM_TUNNEL_CONNECTED, 0, reinterpret_cast<LPARAM>(g_szClientIp));
@@ -133,6 +147,21 @@ void CWorker::ReportConnected() {
 }
 
 void CWorker::OnConnected(WPARAM, LPARAM) { ReportConnected(); }
+
+void CWorker::ReportLost() {
+  WriteLog("加速连接已经中断.\r\n");
+#ifndef TUNNEL_W7
+  // Frees the port; the wait for the service to let the handle go is not this thread's:
+  // it would hold up the page's next connect for as long as it takes.
+  RasApi().HangUp(m_hRasConn);
+  m_hRasConn = nullptr;
+  m_nLostChecks = 0;
+#endif
+  m_bConnected = 0;
+  m_bConnecting = 0;
+  g_szClientIp[0] = '\0';
+  PostUi(WM_TUNNEL_DISCONNECTED, 1, 1);
+}
 
 void CWorker::OnDisconnected(WPARAM wParam, LPARAM lParam) {
   m_bConnected = 0;
@@ -161,7 +190,8 @@ void CWorker::OnTimer(WPARAM, LPARAM) {
   // into the client address text of an idle module.
   HRASCONN conn = m_hRasConn;
   char ip[kClientIpSize] = "";
-  int found = PollConnection(&conn, ip, sizeof ip);
+  int polled = PollConnection(&conn, ip, sizeof ip);
+  int found = polled == 1;
   if (m_bConnecting == 1 || m_bConnected == 1) {
     if (found) {
       m_hRasConn = conn;
@@ -178,11 +208,14 @@ void CWorker::OnTimer(WPARAM, LPARAM) {
       ReportError(800);  // ERROR_AUTOMATIC_VPN_FAILED: the dial command never came up
     }
   }
-  if (m_bConnected == 1 && !found) {
-    m_bConnected = 0;
-    m_bConnecting = 0;
-    g_szClientIp[0] = '\0';
-    PostUi(WM_TUNNEL_DISCONNECTED, 1, 1);
+  // A list that could not be read says nothing about the line.
+  if (m_bConnected == 1 && polled == 0) ReportLost();
+#else
+  if (m_bConnected == 1) {
+    if (ConnectionAlive(m_hRasConn))
+      m_nLostChecks = 0;
+    else if (++m_nLostChecks >= 2)
+      ReportLost();
   }
 #endif
   InterlockedExchange(&g_lTickPending, 0);

@@ -34,6 +34,10 @@ class CWorker : public CUiThread {
   int m_bConnecting;
 #ifdef TUNNEL_W7
   unsigned int m_nWaitTicks;
+#else
+  // Status checks in a row that found the connection gone: one alone may be a moment
+  // when the service is busy.
+  unsigned int m_nLostChecks;
 #endif
   HWND m_hUiWnd;
 
@@ -50,6 +54,7 @@ class CWorker : public CUiThread {
 
   void ReportError(DWORD code);
   void ReportConnected();
+  void ReportLost();
   void PostUi(UINT message, WPARAM wParam, LPARAM lParam);
 
   DECLARE_THREAD_MESSAGE_MAP()
