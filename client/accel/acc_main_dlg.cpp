@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "client/accel/game_command.h"
+#include "client/accel/route_manager.h"
 #include "client/accel/select_line_dlg.h"
 #include "client/account/config_store.h"
 #include "client/diag/ui_worker_messages.h"
@@ -47,6 +49,24 @@ const UINT_PTR kTickTimer = 1;
 const UINT_PTR kStartTimer = 2;
 const UINT kStartAnswerMs = 30000;
 
+// A lost line is dialled again by itself, the same line and game, this long after the loss.
+const UINT_PTR kReconnectTimer = 3;
+const DWORD kReconnectAfterMs[] = {5000, 15000, 30000};
+const int kReconnectTries = 3;
+const char kLost[] = "加速连接中断！";
+// After a resume, the connection waits this long at most for the PC's network.
+const UINT_PTR kResumeTimer = 4;
+const DWORD kResumeWaitMs = 30000;
+
+bool HasDefaultRoute() {
+  std::vector<RouteRow> rows;
+  if (!ReadForwardTable(rows, "程序运行内存不足!\r\n", "配置路由表:获取路由表信息失败!\r\n"))
+    return false;
+  for (const RouteRow& row : rows)
+    if (row.dest == 0 && row.mask == 0) return true;
+  return false;
+}
+
 const char* TextOf(LPARAM lParam) { return reinterpret_cast<const char*>(lParam); }
 
 template <typename T>
@@ -68,7 +88,9 @@ const char* CAccMainDlg::TunnelModuleName(DWORD major, DWORD minor) {
 CAccMainDlg::CAccMainDlg()
     : CDialogBase(IDD_ACC_MAIN), m_pView(nullptr), m_hModule(nullptr), m_pfnInit(nullptr),
       m_pfnUninit(nullptr), m_pfnStart(nullptr), m_pfnClose(nullptr), m_pfnTimer(nullptr),
-      m_pfnGetIp(nullptr), m_dialLine(-1) {
+      m_pfnGetIp(nullptr), m_dialLine(-1), m_reconnectTry(0), m_reconnectRunning(false),
+      m_lostAt(0), m_lostGame(CB_ERR), m_suspended(false), m_resumeWanted(false),
+      m_resumedAt(0) {
   CConfigStore& store = ConfigStore();
   std::string path = std::string(store.ProgramDir()) +
                      TunnelModuleName(store.m_osVersion.dwMajorVersion,
@@ -115,6 +137,8 @@ void CAccMainDlg::OnDestroy() {
   if (m_hWnd) {
     KillTimer(kTickTimer);
     KillTimer(kStartTimer);
+    KillTimer(kReconnectTimer);
+    KillTimer(kResumeTimer);
   }
   if (m_hModule) {
     m_pfnUninit();
@@ -141,6 +165,11 @@ void CAccMainDlg::FillGameList() {
 void CAccMainDlg::ShowSelectedLine() {
   const CConfigStore& store = ConfigStore();
   if (store.m_selectedLine < 0) return;
+  // Another line chosen: the waiting reconnection was for the old one.
+  if (m_reconnectTry > 0 && !m_reconnectRunning) {
+    CancelReconnect();
+    SetStatus(kLost);
+  }
   const ServerItem* line = store.m_lines.FindById(store.m_selectedLine);
   if (line) SetItemText(IDC_ACC_LINE_NAME, line->name + " " + line->group);
 }
@@ -151,7 +180,29 @@ bool CAccMainDlg::LineChoiceAllowed() const {
 
 void CAccMainDlg::SetStatus(const char* text) { SetItemText(IDC_ACC_STATUS, text ? text : ""); }
 
+bool CAccMainDlg::ConnectAllowed() const { return m_hWnd && IsItemEnabled(IDC_ACC_CONNECT); }
+
+bool CAccMainDlg::DisconnectAllowed() const {
+  return m_hWnd && IsItemEnabled(IDC_ACC_DISCONNECT);
+}
+
+// A command that comes without the tray menu (posted by another program) is refused the
+// same way as a greyed item.
+void CAccMainDlg::Connect() {
+  if (ConnectAllowed()) OnConnect();
+}
+
+void CAccMainDlg::Disconnect() {
+  if (DisconnectAllowed()) OnDisconnect();
+}
+
+void CAccMainDlg::Notice(const char* text) {
+  HWND parent = GetParent(m_hWnd);
+  if (parent) SendMessageA(parent, WM_ACC_NOTICE, 0, reinterpret_cast<LPARAM>(text));
+}
+
 void CAccMainDlg::OnConnect() {
+  CancelReconnect();
   CConfigStore& store = ConfigStore();
   LRESULT selection = SendMessageA(Item(IDC_ACC_GAME_LIST), CB_GETCURSEL, 0, 0);
   if (selection == CB_ERR || static_cast<size_t>(selection) >= store.m_games.size()) {
@@ -174,6 +225,13 @@ void CAccMainDlg::OnConnect() {
 }
 
 void CAccMainDlg::OnDisconnect() {
+  // While a reconnection waits, the line is down already: only the waiting ends.
+  if (m_reconnectTry > 0 && !m_reconnectRunning) {
+    CancelReconnect();
+    SetStatus("加速连接已经断开");
+    SetIdle();
+    return;
+  }
   if (m_hModule) m_pfnClose();
 }
 
@@ -209,18 +267,29 @@ LRESULT CAccMainDlg::OnTunnelError(WPARAM wParam, LPARAM lParam) {
   SetStatus(TextOf(lParam));
   OpenErrorPage(999, static_cast<int>(wParam), m_dialLine);
   PostToSelf(WM_UI_FAILED, wParam, lParam);
+  ReconnectFailed();
   return 0;
 }
 
 LRESULT CAccMainDlg::OnTunnelDisconnected(WPARAM wParam, LPARAM lParam) {
   TunnelAnswered();
-  if (wParam == 1 && lParam == 1) {
-    SetStatus("加速连接中断！");
+  bool lost = wParam == 1 && lParam == 1;
+  if (lost) {
+    SetStatus(kLost);
     OpenErrorPage(1000, static_cast<int>(wParam), m_dialLine);
   } else {
     SetStatus("加速连接已经断开");
   }
   PostToSelf(WM_UI_DISCONNECTED, wParam, lParam);
+  if (m_reconnectRunning) {
+    ReconnectFailed();
+  } else if (lost && !m_suspended) {
+    // A new loss: the tries count from it.
+    m_reconnectTry = 0;
+    m_lostAt = GetTickCount();
+    m_lostGame = SendMessageA(Item(IDC_ACC_GAME_LIST), CB_GETCURSEL, 0, 0);
+    ScheduleReconnect();
+  }
   return 0;
 }
 
@@ -247,9 +316,15 @@ LRESULT CAccMainDlg::OnAccountVerified(WPARAM lineId, LPARAM) {
   // The line that was checked, even if the selection has moved since.
   m_dialLine = static_cast<int>(lineId);
   const ServerItem* line = store.m_lines.FindById(m_dialLine);
+  if (m_suspended) {
+    // The check was asked before the PC went to sleep; the resume dials again.
+    SetIdle();
+    return 0;
+  }
   SetStatus("帐号验证成功，正在连接加速服务器...");
   if (!m_hModule || !line) {
     SetIdle();  // nothing will dial: leave the page usable
+    ReconnectFailed();
     return 0;
   }
   // One check at a time is over: a line chosen from now on applies to the next connection.
@@ -264,9 +339,11 @@ LRESULT CAccMainDlg::OnAccountVerified(WPARAM lineId, LPARAM) {
 LRESULT CAccMainDlg::OnAccountRejected(WPARAM result, LPARAM) {
   // The line cannot have changed during the check: its button and menu command are off.
   // The service's page takes code 0 for a check: lParam says only who decided.
-  OpenErrorPage(static_cast<int>(result), 0, ConfigStore().m_selectedLine);
+  OpenErrorPage(static_cast<int>(result), 0,
+                m_reconnectRunning ? m_dialLine : ConfigStore().m_selectedLine);
   EnableItem(IDC_ACC_CONNECT, true);
   EnableItem(IDC_ACC_SELECT_LINE, true);
+  ReconnectFailed();
   return 0;
 }
 
@@ -308,6 +385,12 @@ LRESULT CAccMainDlg::OnUiConnected(WPARAM, LPARAM) {
   EnableItem(IDC_ACC_GAME_LIST, false);
   m_pView->OpenUrl(store.ClientPageUrl("/new_index.php"));
   SetStatus("加速连接成功");
+  if (m_reconnectRunning) {
+    // Back by itself: the player is in the game already and is not asked to start it.
+    CancelReconnect();
+    Notice("加速连接成功");
+    return 0;
+  }
   OfferGameLaunch();
   return 0;
 }
@@ -347,7 +430,8 @@ void CAccMainDlg::OfferGameLaunch() {
 
 void CAccMainDlg::SetIdle() {
   EnableItem(IDC_ACC_CONNECT, true);
-  EnableItem(IDC_ACC_DISCONNECT, false);
+  // A waiting reconnection can be stopped.
+  EnableItem(IDC_ACC_DISCONNECT, m_reconnectTry > 0 && !m_reconnectRunning);
   EnableItem(IDC_ACC_GAME_LIST, true);
   EnableItem(IDC_ACC_SELECT_LINE, true);
 }
@@ -359,6 +443,89 @@ LRESULT CAccMainDlg::OnUiIdle(WPARAM, LPARAM) {
 
 void CAccMainDlg::TunnelAnswered() { KillTimer(kStartTimer); }
 
+void CAccMainDlg::ScheduleReconnect() {
+  m_reconnectRunning = false;
+  if (m_reconnectTry >= kReconnectTries || !m_hModule) {
+    CancelReconnect();
+    SetStatus(kLost);
+    SetIdle();
+    Notice(kLost);
+    return;
+  }
+  ++m_reconnectTry;
+  DWORD since = GetTickCount() - m_lostAt;
+  DWORD due = kReconnectAfterMs[m_reconnectTry - 1];
+  SetTimer(kReconnectTimer, due > since ? due - since : 1);
+  char text[96];
+  std::snprintf(text, sizeof text, "加速连接中断，正在重新连接（第%d次）...", m_reconnectTry);
+  SetStatus(text);
+  SetIdle();
+  // The first word of a loss, and of a connection back after a sleep.
+  if (m_reconnectTry == 1) Notice(text);
+}
+
+void CAccMainDlg::CancelReconnect() {
+  KillTimer(kReconnectTimer);
+  m_reconnectTry = 0;
+  m_reconnectRunning = false;
+}
+
+void CAccMainDlg::ReconnectFailed() {
+  if (m_reconnectRunning) ScheduleReconnect();
+}
+
+void CAccMainDlg::RunReconnect() {
+  KillTimer(kReconnectTimer);
+  CConfigStore& store = ConfigStore();
+  m_reconnectRunning = true;
+  // The same line as the lost connection, checked and dialled through the whole road.
+  if (!store.PostToWorker(WM_WORKER_CONNECT, static_cast<WPARAM>(m_dialLine),
+                          reinterpret_cast<LPARAM>(m_hWnd))) {
+    ScheduleReconnect();
+    return;
+  }
+  EnableItem(IDC_ACC_CONNECT, false);
+  EnableItem(IDC_ACC_DISCONNECT, false);
+  EnableItem(IDC_ACC_SELECT_LINE, false);
+}
+
+void CAccMainDlg::OnPowerEvent(WPARAM event) {
+  if (event == PBT_APMSUSPEND) {
+    // Checking, dialing, connected or closing: the connect button is off in all of them.
+    bool active = !IsItemEnabled(IDC_ACC_CONNECT) || m_reconnectTry > 0;
+    if (!active || m_suspended) return;
+    m_suspended = true;
+    m_resumeWanted = true;
+    CancelReconnect();
+    KillTimer(kResumeTimer);
+    // Its 30 s would run across the sleep and end the connection as unanswered.
+    KillTimer(kStartTimer);
+    // The line does not survive the sleep: hung up as by the disconnect button.
+    if (m_hModule) m_pfnClose();
+    return;
+  }
+  if ((event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND) && m_suspended) {
+    m_suspended = false;
+    m_resumedAt = GetTickCount();
+    SetTimer(kResumeTimer, 1000);
+  }
+}
+
+void CAccMainDlg::CheckResume() {
+  if (!m_resumeWanted) {
+    KillTimer(kResumeTimer);
+    return;
+  }
+  if (!HasDefaultRoute() && GetTickCount() - m_resumedAt < kResumeWaitMs) return;
+  KillTimer(kResumeTimer);
+  m_resumeWanted = false;
+  // The first try at once: the network is there.
+  m_reconnectTry = 0;
+  m_lostAt = GetTickCount() - kReconnectAfterMs[0];
+  m_lostGame = SendMessageA(Item(IDC_ACC_GAME_LIST), CB_GETCURSEL, 0, 0);
+  ScheduleReconnect();
+}
+
 LRESULT CAccMainDlg::OnTimer(WPARAM id, LPARAM) {
   if (id == kStartTimer) {
     KillTimer(kStartTimer);
@@ -368,10 +535,26 @@ LRESULT CAccMainDlg::OnTimer(WPARAM id, LPARAM) {
     // A message that the module still sends later moves the page to the state it reports.
     SetStatus("加速模块没有回应，本次连接已取消！");
     SetIdle();
+    ReconnectFailed();
+    return 0;
+  }
+  if (id == kReconnectTimer) {
+    RunReconnect();
+    return 0;
+  }
+  if (id == kResumeTimer) {
+    CheckResume();
     return 0;
   }
   if (id != kTickTimer) return 0;
   CConfigStore& store = ConfigStore();
+  // Another game chosen: the waiting reconnection was for the old one.
+  if (m_reconnectTry > 0 && !m_reconnectRunning &&
+      SendMessageA(Item(IDC_ACC_GAME_LIST), CB_GETCURSEL, 0, 0) != m_lostGame) {
+    CancelReconnect();
+    SetStatus(kLost);
+    SetIdle();
+  }
   if (m_hModule) m_pfnTimer();
   store.PostToWorker(WM_WORKER_TICK, store.m_directRoute.dwForwardIfIndex,
                      reinterpret_cast<LPARAM>(m_hWnd));

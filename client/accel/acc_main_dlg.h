@@ -19,6 +19,9 @@ class CSkinHtmlView;
 #define WM_UI_CONNECTED (WM_USER + 203)
 #define WM_UI_DISCONNECTED (WM_USER + 205)
 #define WM_UI_FAILED (WM_USER + 206)
+// Sent to the page's parent when the line was lost or came back by itself, with the status
+// text in lParam: a player inside a game has the window hidden and must hear of it.
+#define WM_ACC_NOTICE (WM_USER + 207)
 
 class CAccMainDlg : public CDialogBase {
  public:
@@ -32,6 +35,13 @@ class CAccMainDlg : public CDialogBase {
   void ShowSelectedLine();
   // Whether a line may be chosen now: the menu command follows the page's line button.
   bool LineChoiceAllowed() const;
+  // The tray's connect and disconnect follow the page's buttons and do what they do.
+  bool ConnectAllowed() const;
+  bool DisconnectAllowed() const;
+  void Connect();
+  void Disconnect();
+  // WM_POWERBROADCAST of the main window.
+  void OnPowerEvent(WPARAM event);
 
  protected:
   BOOL OnInitDialog() override;
@@ -47,6 +57,14 @@ class CAccMainDlg : public CDialogBase {
   void OfferGameLaunch();
   void SetIdle();
   void TunnelAnswered();
+  void Notice(const char* text);
+  // After a lost line: the next try, or the end of trying.
+  void ScheduleReconnect();
+  void CancelReconnect();
+  // A try that has run: failed ones lead to the next.
+  void ReconnectFailed();
+  void RunReconnect();
+  void CheckResume();
 
   LRESULT OnTunnelConnected(WPARAM, LPARAM);
   LRESULT OnTunnelError(WPARAM, LPARAM);
@@ -75,6 +93,17 @@ class CAccMainDlg : public CDialogBase {
   // The line of the account check that released the last dial: the line that the tunnel's
   // messages are about, whatever has been chosen since.
   int m_dialLine;
+  // Reconnection after a lost line: the number of the try waiting or running (0: none),
+  // whether one is running, when the line was lost, and the game chosen then.
+  int m_reconnectTry;
+  bool m_reconnectRunning;
+  DWORD m_lostAt;
+  LRESULT m_lostGame;
+  // Suspended while connecting or connected: the connection comes back after the resume,
+  // once the PC has a default route again (or after a while without one).
+  bool m_suspended;
+  bool m_resumeWanted;
+  DWORD m_resumedAt;
 
   DECLARE_DIALOG_MESSAGE_MAP()
 };

@@ -80,9 +80,29 @@ bool ReadForwardTable(std::vector<RouteRow>& rows, const char* noMemoryText,
 
 void CRouteManager::StartUp() {
   FindDefaultRoute();
+  PinDnsServers(nullptr);
+}
+
+void CRouteManager::ReadNetworkAgain() {
+  if (!FindDefaultRoute()) return;  // no network now: the last one found still holds
+  std::vector<RouteRow> rows;
+  if (!ReadForwardTable(rows, kNoMemory, kReadFailed)) return;
+  PinDnsServers(&rows);
+}
+
+void CRouteManager::PinDnsServers(const std::vector<RouteRow>* existing) {
   std::vector<std::string> servers;
   if (!CConfigStore::GetDnsServers(servers)) return;
-  for (const std::string& server : servers) AddDirectRoute(server.c_str(), "255.255.255.0");
+  for (const std::string& server : servers) {
+    RouteRow pin;
+    bool known = false;
+    if (existing && RouteRowFor(ToRouteRow(m_store->m_directRoute), server, "255.255.255.0", &pin)) {
+      for (const RouteRow& r : *existing)
+        known = known || (r.dest == pin.dest && r.mask == pin.mask && r.nextHop == pin.nextHop &&
+                          r.ifIndex == pin.ifIndex);
+    }
+    if (!known) AddDirectRoute(server.c_str(), "255.255.255.0");
+  }
 }
 
 bool CRouteManager::FindDefaultRoute() {
@@ -135,6 +155,7 @@ bool CRouteManager::FindTunnelRoute(const char* tunnelIp, MIB_IPFORWARDROW* row)
 }
 
 void CRouteManager::ApplyGameRoutes(HWND page) {
+  ReadNetworkAgain();
   if (!FindTunnelRoute(m_store->m_tunnelIp.c_str(), &m_store->m_tunnelRoute)) {
     PostMessageA(page, WM_ROUTE_FAILED, 0, 0);
     return;

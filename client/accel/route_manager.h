@@ -22,6 +22,11 @@ class CRouteManager {
   // Worker start: the former default route, then each DNS server pinned to it. Without a
   // default route the template is empty and the pins fail with logged errors.
   void StartUp();
+  // Before each connection's routes: the former default route and the DNS servers read
+  // again with the same rule, since the PC may have moved to another network (or had none
+  // at start). A pin that is in the table already, through the same gateway, is not asked
+  // for again.
+  void ReadNetworkAgain();
 
   // Fills the direct template and the former default gateway text. True when a default
   // route was taken.
@@ -42,6 +47,8 @@ class CRouteManager {
   // *tableError: what the routing table answered, NO_ERROR when it was not asked.
   bool AddRoute(const MIB_IPFORWARDROW& tmpl, const std::string& net, const std::string& mask,
                 DWORD* tableError = nullptr);
+
+  void PinDnsServers(const std::vector<RouteRow>* existing);
 
   CConfigStore* m_store;
 };

@@ -37,6 +37,16 @@ TEST(TrafficMeter, WrappedCounterCountsAcrossTheWrap) {
   EXPECT_FLOAT_EQ(up, 0.0f);
 }
 
+TEST(TrafficMeter, CounterThatBeganAgainCountsFromZeroNotAcrossAWrap) {
+  TrafficMeter m;
+  float up = 0, down = 0;
+  m.Measure(3000000000u, 900000, 1, &up, &down);
+  // An adapter reset: no burst of about 4 GB, but what the new count holds.
+  ASSERT_TRUE(m.Measure(1000, 250, 1001, &up, &down));
+  EXPECT_FLOAT_EQ(down, 1000.0f / 1000 * 8);
+  EXPECT_FLOAT_EQ(up, 250.0f / 1000 * 8);
+}
+
 TEST(TrafficMeter, TickCountWrapStillMeasures) {
   TrafficMeter m;
   float up = 0, down = 0;

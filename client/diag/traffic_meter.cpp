@@ -4,10 +4,19 @@
 
 namespace {
 
+// No interface of a PC moves its counter faster than a 10-gigabit link: 1.25 MB a millisecond.
+const uint64_t kMaxOctetsPerMs = 1250000;
+
 float Rate(uint32_t last, uint32_t current, uint32_t elapsedMs) {
-  // A counter below its last value wrapped at 32 bits. The count across the wrap is the
-  // service's own, one short of the true distance; the speed line has always shown it so.
-  uint32_t delta = current >= last ? current - last : (4294967295u - last) + current;
+  uint32_t delta = current - last;
+  if (current < last) {
+    // A counter below its last value wrapped at 32 bits, or began again from 0 (an adapter
+    // reset, a new connection under the same index). The count across the wrap is the
+    // service's own, one short of the true distance; the speed line has always shown it
+    // so. A distance no link could have made in the time is a new count from 0.
+    uint32_t acrossWrap = (4294967295u - last) + current;
+    delta = acrossWrap <= kMaxOctetsPerMs * elapsedMs ? acrossWrap : current;
+  }
   return static_cast<float>(delta) / static_cast<float>(elapsedMs) * 8;
 }
 

@@ -87,6 +87,11 @@ int CUiWorker::ExitInstance() {
 }
 
 void CUiWorker::OnTick(WPARAM interfaceIndex, LPARAM window) {
+  if (static_cast<DWORD>(interfaceIndex) != m_meterIfIndex) {
+    // Another interface's counters: the figure starts anew from its first reading.
+    m_traffic = TrafficMeter();
+    m_meterIfIndex = static_cast<DWORD>(interfaceIndex);
+  }
   MIB_IFROW row;
   std::memset(&row, 0, sizeof row);
   row.dwIndex = static_cast<DWORD>(interfaceIndex);

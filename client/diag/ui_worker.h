@@ -48,6 +48,8 @@ class CUiWorker : public CUiThread {
 
   CConfigStore* m_store;
   TrafficMeter m_traffic;
+  // The interface the meter counts: the former default route's, which a new network moves.
+  DWORD m_meterIfIndex = 0;
   CRouteManager m_routes;
 
   DECLARE_THREAD_MESSAGE_MAP()

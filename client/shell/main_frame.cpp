@@ -28,6 +28,8 @@ ON_FRAME_MESSAGE(WM_INITMENUPOPUP, &CMainFrame::OnInitMenuPopup)
 ON_FRAME_MESSAGE(WM_NOTIFY, &CMainFrame::OnNotify)
 ON_FRAME_MESSAGE(WM_QUERYENDSESSION, &CMainFrame::OnQueryEndSession)
 ON_FRAME_MESSAGE(WM_ENDSESSION, &CMainFrame::OnEndSession)
+ON_FRAME_MESSAGE(WM_POWERBROADCAST, &CMainFrame::OnPowerBroadcast)
+ON_FRAME_MESSAGE(WM_ACC_NOTICE, &CMainFrame::OnAccNotice)
 ON_FRAME_COMMAND(ID_SHOW_ACCEL, &CMainFrame::OnShowAccel)
 ON_FRAME_COMMAND(ID_SHOW_GAME_TOOL, &CMainFrame::OnShowGameTool)
 ON_FRAME_COMMAND(ID_MENU_GAME_TOOL, &CMainFrame::OnShowGameTool)
@@ -46,6 +48,8 @@ ON_FRAME_COMMAND(ID_APP_ABOUT, &CMainFrame::OnAbout)
 ON_FRAME_COMMAND(ID_APP_EXIT, &CMainFrame::OnExit)
 ON_FRAME_COMMAND(ID_TRAY_SHOW, &CMainFrame::OnShowWindow)
 ON_FRAME_COMMAND(ID_TRAY_EXIT, &CMainFrame::OnExit)
+ON_FRAME_COMMAND(ID_TRAY_CONNECT, &CMainFrame::OnTrayConnect)
+ON_FRAME_COMMAND(ID_TRAY_DISCONNECT, &CMainFrame::OnTrayDisconnect)
 END_FRAME_MESSAGE_MAP(CMainFrame)
 
 namespace {
@@ -223,7 +227,10 @@ LRESULT CMainFrame::OnInitMenuPopup(WPARAM wParam, LPARAM) {
   for (int i = 0; i < count; ++i) {
     UINT id = GetMenuItemID(menu, i);
     if (id == 0 || id == static_cast<UINT>(-1)) continue;
-    bool enabled = HandlesCommand(id) && (id != ID_SELECT_LINE || m_accMain.LineChoiceAllowed());
+    bool enabled = HandlesCommand(id);
+    if (id == ID_SELECT_LINE) enabled = enabled && m_accMain.LineChoiceAllowed();
+    if (id == ID_TRAY_CONNECT) enabled = enabled && m_accMain.ConnectAllowed();
+    if (id == ID_TRAY_DISCONNECT) enabled = enabled && m_accMain.DisconnectAllowed();
     EnableMenuItem(menu, id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
   }
   return 0;
@@ -246,6 +253,18 @@ LRESULT CMainFrame::OnEndSession(WPARAM ending, LPARAM) {
   // The session ends with the client in the tray: nothing else would write the settings
   // (only the exit command does), and the user's account and choices would be lost.
   if (ending) ConfigStore().SaveSettings();
+  return 0;
+}
+
+LRESULT CMainFrame::OnPowerBroadcast(WPARAM event, LPARAM) {
+  m_accMain.OnPowerEvent(event);
+  return TRUE;
+}
+
+LRESULT CMainFrame::OnAccNotice(WPARAM, LPARAM text) {
+  // Seen in the window when it is up; a player in a game hears of it from the tray.
+  if (!IsWindowVisible(m_hWnd) || IsIconic(m_hWnd))
+    m_tray.ShowBalloon(Title(), reinterpret_cast<const char*>(text));
   return 0;
 }
 

@@ -35,6 +35,8 @@ class CMainFrame : public CFrameBase {
   LRESULT OnNotify(WPARAM, LPARAM);
   LRESULT OnQueryEndSession(WPARAM, LPARAM);
   LRESULT OnEndSession(WPARAM, LPARAM);
+  LRESULT OnPowerBroadcast(WPARAM, LPARAM);
+  LRESULT OnAccNotice(WPARAM, LPARAM);
 
   void ShowPage(int index);
   void OnShowAccel() { ShowPage(0); }
@@ -53,6 +55,8 @@ class CMainFrame : public CFrameBase {
   void OnAbout();
   void OnShowWindow();
   void OnExit();
+  void OnTrayConnect() { m_accMain.Connect(); }
+  void OnTrayDisconnect() { m_accMain.Disconnect(); }
   bool CreateToolBar();
 
   HWND m_toolBar;

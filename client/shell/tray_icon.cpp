@@ -52,6 +52,18 @@ void CTrayIcon::Remove() {
   m_added = false;
 }
 
+void CTrayIcon::ShowBalloon(const char* title, const char* text) {
+  if (!m_added) return;
+  NOTIFYICONDATAA data;
+  FillData(&data, m_owner);
+  data.uFlags = NIF_INFO;
+  lstrcpynA(data.szInfo, text ? text : "", sizeof data.szInfo);
+  lstrcpynA(data.szInfoTitle, title ? title : "", sizeof data.szInfoTitle);
+  data.uTimeout = 10000;  // the shell keeps it between 10 and 30 s
+  data.dwInfoFlags = NIIF_INFO;
+  Shell_NotifyIconA(NIM_MODIFY, &data);
+}
+
 LRESULT CTrayIcon::OnNotify(WPARAM wParam, LPARAM lParam) {
   UINT event = static_cast<UINT>(lParam);
   if (event != WM_RBUTTONUP && event != WM_CONTEXTMENU && event != WM_LBUTTONDBLCLK) return 0;

@@ -18,6 +18,8 @@ class CTrayIcon {
 
   BOOL Create(HWND owner, UINT iconId, const char* tip, UINT menuId, UINT defaultItem);
   void Remove();
+  // A balloon over the icon with a title and a text (both cut to what the shell takes).
+  void ShowBalloon(const char* title, const char* text);
   // The owner hands every WM_TRAY_NOTIFY here.
   LRESULT OnNotify(WPARAM wParam, LPARAM lParam);
 

@@ -8,6 +8,7 @@
 #include "client/account/config_store.h"
 #include "client/account/login_dialog.h"
 #include "client/shell/main_frame.h"
+#include "client/shell/one_client.h"
 #include "client/shell/resource.h"
 #include "client/ui/dialog_base.h"
 #include "client/ui/message_box.h"
@@ -23,6 +24,25 @@ HMODULE LoadFromProgramDir(const char* name) {
   return LoadLibraryA(path.c_str());
 }
 
+HWND g_mainFrame = nullptr;
+
+BOOL CALLBACK RaiseThreadWindow(HWND wnd, LPARAM) {
+  if (!IsWindowVisible(wnd) || GetWindow(wnd, GW_OWNER)) return TRUE;
+  if (IsIconic(wnd)) ShowWindow(wnd, SW_RESTORE);
+  SetForegroundWindow(wnd);
+  return FALSE;
+}
+
+// A second start asks for the client: the main window, out of the tray as well, or before
+// it exists the login dialog (or whatever window of start-up is up).
+void ShowClient() {
+  if (g_mainFrame && IsWindow(g_mainFrame)) {
+    SendMessageA(g_mainFrame, WM_COMMAND, ID_TRAY_SHOW, 0);
+    return;
+  }
+  EnumThreadWindows(GetCurrentThreadId(), &RaiseThreadWindow, 0);
+}
+
 }  // namespace
 
 CUiDemoApp::CUiDemoApp() : m_oleStarted(false) {}
@@ -30,6 +50,7 @@ CUiDemoApp::CUiDemoApp() : m_oleStarted(false) {}
 CUiDemoApp::~CUiDemoApp() {}
 
 BOOL CUiDemoApp::InitInstance() {
+  COneClient::ListenForSecondStarts(&ShowClient);
   INITCOMMONCONTROLSEX controls;
   controls.dwSize = sizeof controls;
   controls.dwICC = 0xFF;
@@ -64,6 +85,7 @@ BOOL CUiDemoApp::InitInstance() {
     m_pMainWnd.reset();
     return FALSE;
   }
+  g_mainFrame = m_pMainWnd->GetSafeHwnd();
   ShowWindow(m_pMainWnd->GetSafeHwnd(), SW_SHOW);
   UpdateWindow(m_pMainWnd->GetSafeHwnd());
   return TRUE;
@@ -81,6 +103,7 @@ int CUiDemoApp::Run() {
 }
 
 int CUiDemoApp::ExitInstance() {
+  g_mainFrame = nullptr;
   m_pMainWnd.reset();
   if (m_oleStarted) OleUninitialize();
   return 0;
