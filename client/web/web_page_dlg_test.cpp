@@ -108,7 +108,6 @@ TEST(NetworkTuning, ResultsForAMissingKeyNoInterfacesAndInterfacesAndTheTexts) {
 
   std::string a = std::string(key) + "\\{A}", b = std::string(key) + "\\{B}";
   RegCreateKeyA(HKEY_CURRENT_USER, a.c_str(), &k);
-  RegCloseKey(k);
   DWORD two = 2;
   RegSetValueExA(k, "TcpAckFrequency", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), sizeof two);
   RegCloseKey(k);
