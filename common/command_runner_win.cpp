@@ -1,5 +1,6 @@
 #include "common/command_runner.h"
 
+#include <cstring>
 #include <vector>
 
 #include "common/run_log.h"
@@ -30,7 +31,7 @@ class CWinExecRunner : public ICommandRunner {
     // CreateProcessA may write into the command line, so it gets a copy, and the copy is
     // never cut: a dial command without its last switches dials something else.
     if (!commandLine) commandLine = "";
-    size_t length = lstrlenA(commandLine);
+    size_t length = std::strlen(commandLine);
     if (length >= kMaxCommandLine) {
       CRunLog::Write("命令行长度%u超过%u，命令未执行.\r\n", static_cast<unsigned>(length),
                      static_cast<unsigned>(kMaxCommandLine - 1));
