@@ -142,14 +142,21 @@ bool IpCollector::ReadSharedAddress(uint32_t* netOrderAddr) {
   // Any program of the session may have made the section first, reserved and never
   // committed, or backed by a file that has gone away: a plain read would fault on this
   // thread and end the client. Read through the process's own memory instead, which fails
-  // where the read would fault. The publisher may change the word at any time: one aligned
-  // 32-bit read per check.
+  // where the read would fault. The publisher may change the word at any time, and nothing
+  // says it writes the four bytes at once (a copy byte by byte would show half an old
+  // address): the word counts once two reads in a row agree.
   uint32_t word = 0;
-  SIZE_T got = 0;
-  if (!ReadProcessMemory(GetCurrentProcess(), m_sharedView, &word, sizeof word, &got) ||
-      got != sizeof word)
-    return false;
-  if (word == 0) return false;
+  bool agreed = false;
+  for (int read = 0; read < 8 && !agreed; ++read) {
+    uint32_t again = 0;
+    SIZE_T got = 0;
+    if (!ReadProcessMemory(GetCurrentProcess(), m_sharedView, &again, sizeof again, &got) ||
+        got != sizeof again)
+      return false;
+    agreed = read > 0 && again == word;
+    word = again;
+  }
+  if (!agreed || word == 0) return false;
   *netOrderAddr = word;
   return true;
 }

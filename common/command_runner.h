@@ -29,7 +29,7 @@ ICommandRunner& CommandRunner();
 void SetCommandRunner(ICommandRunner* runner);  // null restores the real one
 
 // Full paths of the system's own programs ("sc.exe" in the system directory, "explorer.exe"
-// in the Windows directory). The client runs elevated: a bare name would be looked for in
+// in the shared Windows directory). The client runs elevated: a bare name would be looked for in
 // the program folder and the current directory first, where anyone may have put one.
 std::string SystemProgramPath(const char* fileName);
 std::string WindowsProgramPath(const char* fileName);

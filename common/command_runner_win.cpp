@@ -1,6 +1,14 @@
 #include "common/command_runner.h"
 
+#include <cstring>
+#include <vector>
+
+#include "common/run_log.h"
+
 namespace {
+
+// CreateProcess takes no longer line, its terminator included.
+const size_t kMaxCommandLine = 32767;
 
 class CWinExecRunner : public ICommandRunner {
  public:
@@ -20,11 +28,18 @@ class CWinExecRunner : public ICommandRunner {
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = static_cast<WORD>(showCommand);
     PROCESS_INFORMATION pi;
-    // CreateProcessA may write into the command line.
-    char line[1024];
-    lstrcpynA(line, commandLine, sizeof line);
-    if (!CreateProcessA(program, line, nullptr, nullptr, FALSE, 0, nullptr, directory, &si,
-                        &pi)) {
+    // CreateProcessA may write into the command line, so it gets a copy, and the copy is
+    // never cut: a dial command without its last switches dials something else.
+    if (!commandLine) commandLine = "";
+    size_t length = std::strlen(commandLine);
+    if (length >= kMaxCommandLine) {
+      CRunLog::Write("命令行长度%u超过%u，命令未执行.\r\n", static_cast<unsigned>(length),
+                     static_cast<unsigned>(kMaxCommandLine - 1));
+      return 0;
+    }
+    std::vector<char> line(commandLine, commandLine + length + 1);
+    if (!CreateProcessA(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
+                        &si, &pi)) {
       DWORD error = GetLastError();
       return error < 32 ? error : 0;  // WinExec's meaning: 31 and below is a failure
     }
@@ -58,7 +73,9 @@ std::string SystemProgramPath(const char* fileName) {
 }
 
 std::string WindowsProgramPath(const char* fileName) {
-  return InDirectory(GetWindowsDirectoryA, fileName);
+  // The shared Windows folder: under Terminal Services GetWindowsDirectoryA names a private
+  // one in the user's profile, which the user may write to.
+  return InDirectory(GetSystemWindowsDirectoryA, fileName);
 }
 
 UINT RunSystemProgram(const char* fileName, const char* commandLine, UINT showCommand) {

@@ -111,6 +111,23 @@ bool QuoteCommandArg(const std::string& arg, std::string* quoted) {
   return true;
 }
 
+std::string PercentEncode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (unsigned char c : text) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 bool IsRasdialSwitch(const std::string& value) {
-  return (!value.empty() && value[0] == '/') || value == "*";
+  return (!value.empty() && (value[0] == '/' || value[0] == '-')) || value == "*";
 }

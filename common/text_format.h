@@ -39,6 +39,10 @@ std::string FormatLogPrefix(const LogTime& t);
 // next. GBK trail bytes are never below 0x40, so double-byte characters stay whole.
 std::string ShowControlBytes(const std::string& text);
 
+// The bytes of text for a URL's query: letters, digits and "-._~" as they are, every other
+// byte (GBK ones included) as "%XX". A name with '&', '#' or '=' in it then stays one value.
+std::string PercentEncode(const std::string& text);
+
 // True when every GBK lead byte (0x81-0xFE) of text has a trail byte (0x40-0x7E,
 // 0x80-0xFE) after it.
 bool IsWholeGbk(const std::string& text);
@@ -54,6 +58,7 @@ bool QuoteCommandArg(const std::string& arg, std::string* quoted);
 
 // True when rasdial reads the value as something other than a value, whatever the quotes
 // around it (they are gone once the command line is split): a switch when it starts with
-// '/' ("/DISCONNECT", "/PHONEBOOK:\\host\share\x.pbk"), or, as "*", the sign to ask for
-// the password on a console nobody sees, so the dial would wait for ever.
+// '/' ("/DISCONNECT", "/PHONEBOOK:\\host\share\x.pbk") or '-', which it reads alike, or,
+// as "*", the sign to ask for the password on a console nobody sees, so the dial would
+// wait for ever.
 bool IsRasdialSwitch(const std::string& value);

@@ -88,6 +88,13 @@ TEST(ShowControlBytes, LineBreaksTabsAndDeleteBecomeQuestionMarksAndGbkStaysWhol
   EXPECT_EQ(ShowControlBytes("\xC4\xE3\x95\x5c\x81\x40 ~"), "\xC4\xE3\x95\x5c\x81\x40 ~");
 }
 
+TEST(PercentEncode, OnlyUnreservedBytesStayAndGbkIsEncodedBytewise) {
+  EXPECT_EQ(PercentEncode("test01-A.b_c~"), "test01-A.b_c~");
+  EXPECT_EQ(PercentEncode("a&errno=1#x y%/+?"), "a%26errno%3D1%23x%20y%25%2F%2B%3F");
+  EXPECT_EQ(PercentEncode("用户"), "%D3%C3%BB%A7");  // GBK bytes
+  EXPECT_EQ(PercentEncode(std::string("\0\x7F\xFF", 3)), "%00%7F%FF");
+}
+
 TEST(QuoteCommandArg, EveryArgumentComesBackUnchanged) {
   // GBK characters whose trail byte is a backslash (0x955C), a bar, '@', 0x80 and 0xFE.
   const std::vector<std::string> cases = {

@@ -727,7 +727,10 @@ TEST_F(TunnelW7Test, DialWithAValueRasdialTakesForASwitchRunsNoCommandAndFails) 
   InitWithWindow();
   // A switch as user name, a phonebook of someone else's as login code, the sign that makes
   // rasdial ask for the password on its hidden console.
-  const char* values[][2] = {{"/DISCONNECT", "pw"}, {"bob", "/PHONEBOOK:\\\\h\\s\\x.pbk"}, {"bob", "*"}};
+  const char* values[][2] = {{"/DISCONNECT", "pw"},
+                             {"bob", "/PHONEBOOK:\\\\h\\s\\x.pbk"},
+                             {"bob", "-phonebook:\\\\h\\s\\x.pbk"},
+                             {"bob", "*"}};
   size_t events = 0;
   for (auto& v : values) {
     Start("vpn7.example", v[0], v[1]);

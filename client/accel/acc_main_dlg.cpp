@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/accel/game_command.h"
+#include "client/accel/game_launch.h"
 #include "client/accel/route_manager.h"
 #include "client/accel/select_line_dlg.h"
 #include "client/account/config_store.h"
@@ -17,6 +18,7 @@
 #include "client/web/skin_html_view.h"
 #include "common/command_runner.h"
 #include "common/run_log.h"
+#include "common/text_format.h"
 
 BEGIN_DIALOG_MESSAGE_MAP(CAccMainDlg)
 ON_DIALOG_COMMAND(IDC_ACC_CONNECT, &CAccMainDlg::OnConnect)
@@ -72,11 +74,6 @@ const char* TextOf(LPARAM lParam) { return reinterpret_cast<const char*>(lParam)
 template <typename T>
 T Bind(HMODULE module, const char* name) {
   return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-bool IsExistingFile(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace
@@ -243,9 +240,11 @@ void CAccMainDlg::OnSelectLine() {
 void CAccMainDlg::OpenErrorPage(int errNo, int code, int lineId) {
   const CConfigStore& store = ConfigStore();
   const ServerItem* line = store.m_lines.FindById(lineId);
-  std::string url = store.m_errorUrl + "?username=" + store.m_accountUser +
+  // Both texts came from outside (the login box, the line list): encoded, an "&" in
+  // them cannot add a parameter of its own.
+  std::string url = store.m_errorUrl + "?username=" + PercentEncode(store.m_accountUser) +
                     "&errno=" + std::to_string(errNo) + "&code=" + std::to_string(code) +
-                    "&server=" + (line ? line->host : std::string());
+                    "&server=" + PercentEncode(line ? line->host : std::string());
   m_pView->OpenUrl(url);
 }
 
@@ -397,35 +396,21 @@ LRESULT CAccMainDlg::OnUiConnected(WPARAM, LPARAM) {
 
 void CAccMainDlg::OfferGameLaunch() {
   const CAppItem* game = ConfigStore().FindGame(ConfigStore().m_modeApp);
-  if (!game || !IsSoftwareKey(game->m_regKey)) return;
-  HKEY key;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, game->m_regKey.c_str(), &key) != ERROR_SUCCESS) return;
-  char command[1024] = "";
-  DWORD type = 0;
-  DWORD size = sizeof command - 1;  // room for the terminator the value may lack
-  LONG result = RegQueryValueExA(key, game->m_regValue.c_str(), nullptr, &type,
-                                 reinterpret_cast<BYTE*>(command), &size);
-  RegCloseKey(key);
-  if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return;
-  command[size < sizeof command ? size : sizeof command - 1] = '\0';
-  std::string line = command;
-  if (type == REG_EXPAND_SZ) {
-    char expanded[1024];
-    DWORD n = ExpandEnvironmentStringsA(command, expanded, sizeof expanded);
-    if (n == 0 || n > sizeof expanded) return;  // cut, it would start something else
-    line = expanded;
+  if (!game || game->m_regKey.empty()) return;  // a game without a start command
+  GameLaunch launch;
+  std::string why;
+  if (!FindGameLaunch(game->m_regKey, game->m_regValue, &launch, &why)) {
+    CRunLog::WriteText(Format("不提示启动游戏%s：%s\r\n", ShowControlBytes(game->m_name).c_str(),
+                              why.c_str()));
+    return;
   }
-  if (line.size() <= 4) return;
-  // Found once, and started as found: the search that CreateProcess would make of an
-  // unquoted path with blanks tries "D:\Online.exe" before "D:\Online Games\x\x.exe".
-  std::string program;
-  if (!ResolveGameProgram(line, IsExistingFile, &program)) return;
-
   char question[1200];
   std::snprintf(question, sizeof question, "需要现在启动 %s 吗？", game->m_name.c_str());
   if (AccelMessageBox(m_hWnd, question, "启动游戏", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
-  std::string folder = ProgramFolderOf(program);
-  CommandRunner().RunProgram(program.c_str(), line.c_str(), folder.c_str(), SW_SHOW);
+  CRunLog::WriteText(Format("启动游戏：%s\r\n", ShowControlBytes(launch.program).c_str()));
+  std::string folder = ProgramFolderOf(launch.program);
+  CommandRunner().RunProgram(launch.program.c_str(), launch.commandLine.c_str(), folder.c_str(),
+                             SW_SHOW);
 }
 
 void CAccMainDlg::SetIdle() {

@@ -44,6 +44,38 @@ bool ReadIfType(uint32_t index, uint32_t* type) {
   return true;
 }
 
+// What the tunnel must not carry: the line's server, the gateway the PC's traffic went
+// through before, and the PC's own addresses other than the tunnel's.
+std::vector<TunnelKeepOut> TunnelKeepOuts(const CConfigStore& store) {
+  std::vector<TunnelKeepOut> keep;
+  if (const ServerItem* line = store.m_lines.FindById(store.m_connSrv)) {
+    uint32_t addr;
+    if (ParseDottedAddress(line->host, &addr)) {
+      keep.push_back({addr, "加速服务器"});
+    } else if (hostent* he = gethostbyname(line->host.c_str())) {
+      for (char** a = he->h_addr_list; he->h_length == 4 && a && *a; ++a) {
+        std::memcpy(&addr, *a, 4);
+        keep.push_back({addr, "加速服务器"});
+      }
+    }
+  }
+  keep.push_back({store.m_directRoute.dwForwardNextHop, "原默认网关"});
+  uint32_t tunnel = 0;
+  ParseDottedAddress(store.m_tunnelIp, &tunnel);
+  ULONG size = 0;
+  if (GetIpAddrTable(nullptr, &size, FALSE) == ERROR_INSUFFICIENT_BUFFER && size >= sizeof(DWORD)) {
+    std::vector<char> buffer(size);
+    MIB_IPADDRTABLE* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
+    if (GetIpAddrTable(table, &size, FALSE) == NO_ERROR) {
+      size_t fit = (buffer.size() - offsetof(MIB_IPADDRTABLE, table)) / sizeof(MIB_IPADDRROW);
+      for (size_t i = 0; i < table->dwNumEntries && i < fit; ++i) {
+        if (table->table[i].dwAddr != tunnel) keep.push_back({table->table[i].dwAddr, "本机"});
+      }
+    }
+  }
+  return keep;
+}
+
 }  // namespace
 
 bool ReadForwardTable(std::vector<RouteRow>& rows, const char* noMemoryText,
@@ -170,6 +202,7 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
     return;
   }
   bool refused = false;
+  CTunnelEntryGuard guard(TunnelKeepOuts(*m_store));
   bool whole = WalkRouteList(doc, [&](RouteKind kind, const std::string& net, const std::string& mask) {
     // A network that would take over the default route, loopback or multicast is never
     // added, whatever list holds it; the neighbours still are.
@@ -177,6 +210,14 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
     if (!refusal.empty()) {
       CRunLog::WriteText(refusal);
       return;
+    }
+    if (kind == kRouteTunnel) {
+      std::string line;
+      if (guard.Check(net, mask, &line) != kTunnelEntryTaken) {
+        if (!line.empty()) CRunLog::WriteText(line);
+        refused = true;  // game traffic that the tunnel does not carry
+        return;
+      }
     }
     // A failing entry has been logged; the next one is tried all the same.
     DWORD error = NO_ERROR;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -193,6 +194,39 @@ TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAft
   EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ROUTE_FAILED));
   EXPECT_EQ(answers_[1].msg, static_cast<UINT>(WM_ROUTE_FAILED));
   EXPECT_EQ(table_.Rows().size(), pins + 8);
+
+  // A list whose tunnel networks would hold the former gateway, or take five /8s: the first
+  // is refused, the fifth /8 left, the direct network still added, and the job fails.
+  table_.refusedMask = 0;
+  const std::string gateway = DottedAddress(store_->m_directRoute.dwForwardNextHop);
+  std::string list = "<?xml version=\"1.0\" encoding=\"GBK\"?>\r\n<data><remote>";
+  if (store_->m_directRoute.dwForwardNextHop != 0)
+    list += "<entry net=\"" + gateway + "\" mask=\"255.255.255.255\"/>";
+  for (int i = 21; i <= 25; ++i) list += "<entry net=\"" + std::to_string(i) + ".0.0.0\" mask=\"255.0.0.0\"/>";
+  list += "</remote><direct><entry net=\"13.1.1.0\" mask=\"255.255.255.0\"/></direct></data>";
+  FILE* f = std::fopen((dir_ + "\\Cache\\route.xml").c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(list.data(), 1, list.size(), f);
+  std::fclose(f);
+  ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
+  PumpFor(20000, 3, pins + 13);
+  Sleep(300);
+  ASSERT_EQ(answers_.size(), 3u);
+  EXPECT_EQ(answers_[2].msg, static_cast<UINT>(WM_ROUTE_FAILED));
+  rows = table_.Rows();
+  ASSERT_EQ(rows.size(), pins + 13);
+  EXPECT_EQ(rows[pins + 8].dwForwardDest, inet_addr("21.0.0.0"));
+  EXPECT_EQ(rows[pins + 11].dwForwardDest, inet_addr("24.0.0.0"));
+  EXPECT_EQ(rows[pins + 12].dwForwardDest, inet_addr("13.1.1.0"));
+  log = Log();
+  if (store_->m_directRoute.dwForwardNextHop != 0) {
+    EXPECT_NE(log.find("路由项包含原默认网关的地址" + gateway + "，已跳过：net=\"" + gateway +
+                       "\" mask=\"255.255.255.255\"\r\n"),
+              std::string::npos) << log;
+  }
+  EXPECT_NE(log.find("加速路由项共超过67108864个地址，其余的未添加：net=\"25.0.0.0\" "
+                     "mask=\"255.0.0.0\"\r\n"),
+            std::string::npos) << log;
 }
 
 class RouteManagerStandInTest : public RouteManagerTest {

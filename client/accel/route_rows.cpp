@@ -121,6 +121,36 @@ std::string RefusedRouteEntryText(const std::string& net, const std::string& mas
                 ShownEntryText(net).c_str(), ShownEntryText(mask).c_str());
 }
 
+TunnelEntryVerdict CTunnelEntryGuard::Check(const std::string& net, const std::string& mask,
+                                             std::string* logLine) {
+  logLine->clear();
+  if (m_full) return kTunnelEntryLeft;
+  uint32_t netAddr, maskAddr;
+  if (!ParseDottedAddress(net, &netAddr) || !ParseDottedAddress(mask, &maskAddr)) {
+    return kTunnelEntryTaken;
+  }
+  for (const TunnelKeepOut& keep : m_keepOut) {
+    if (keep.addr == 0 || (keep.addr & maskAddr) != (netAddr & maskAddr)) continue;
+    *logLine = Format("路由项包含%s的地址%s，已跳过：net=\"%s\" mask=\"%s\"\r\n", keep.what,
+                      DottedAddress(keep.addr).c_str(), ShownEntryText(net).c_str(),
+                      ShownEntryText(mask).c_str());
+    return kTunnelEntryRefused;
+  }
+  // Every zero bit of the mask doubles what the entry covers, contiguous or not.
+  int hostBits = 0;
+  for (uint32_t m = ~maskAddr; m; m &= m - 1) ++hostBits;
+  uint64_t size = uint64_t(1) << hostBits;
+  if (m_covered + size > kMaxTunnelAddresses) {
+    m_full = true;
+    *logLine = Format("加速路由项共超过%u个地址，其余的未添加：net=\"%s\" mask=\"%s\"\r\n",
+                      static_cast<unsigned>(kMaxTunnelAddresses),
+                      ShownEntryText(net).c_str(), ShownEntryText(mask).c_str());
+    return kTunnelEntryLeft;
+  }
+  m_covered += size;
+  return kTunnelEntryTaken;
+}
+
 int FindTunnelRow(const std::vector<RouteRow>& rows, const std::string& tunnelIp,
                   std::string* refusal) {
   uint32_t hop = 0;

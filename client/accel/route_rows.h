@@ -81,6 +81,37 @@ std::string BadRouteEntryText(const std::string& net, const std::string& mask);
 // that is no address at all (BadRouteEntryText names those). Texts shown as there.
 std::string RefusedRouteEntryText(const std::string& net, const std::string& mask);
 
+// What one list's tunnel entries may take. Together they cover at most kMaxTunnelAddresses
+// addresses: a couple of hundred /8s are the whole Internet, and the PC's traffic would all
+// go through the tunnel. None may hold an address that must stay outside the tunnel: the
+// line's server (the tunnel would carry itself), the former default gateway or the PC's own
+// address (the PC would be cut off from its network).
+const uint64_t kMaxTunnelAddresses = uint64_t(1) << 26;
+
+struct TunnelKeepOut {
+  uint32_t addr;     // network byte order
+  const char* what;  // the run log's name for it
+};
+
+enum TunnelEntryVerdict {
+  kTunnelEntryTaken,    // add it (also one that is no address: BadRouteEntryText names it)
+  kTunnelEntryRefused,  // it holds a kept-out address
+  kTunnelEntryLeft,     // past the limit; so is every tunnel entry after it
+};
+
+class CTunnelEntryGuard {
+ public:
+  explicit CTunnelEntryGuard(const std::vector<TunnelKeepOut>& keepOut) : m_keepOut(keepOut) {}
+  // The verdict on the next tunnel entry of the list, counting what is taken. *logLine is
+  // set for a refusal and for the first entry left; "" otherwise.
+  TunnelEntryVerdict Check(const std::string& net, const std::string& mask, std::string* logLine);
+
+ private:
+  std::vector<TunnelKeepOut> m_keepOut;
+  uint64_t m_covered = 0;
+  bool m_full = false;
+};
+
 // The first row whose next hop is the tunnel's client address; -1 when none. An address
 // that no tunnel has (not dotted, 0.0.0.0 when the module did not learn it, or all ones)
 // matches nothing: 0.0.0.0 is the next hop of every on-link row, and the game's networks

@@ -235,6 +235,49 @@ TEST(RouteList, TakeoverLoopbackAndMulticastNetworksAreRefusedAndAListIsCutAt655
   EXPECT_TRUE(WalkRouteList(doc, [](RouteKind, const std::string&, const std::string&) {}));
 }
 
+TEST(RouteList, TunnelEntriesStayClearOfTheLineAndThePcAndCoverAtMostTwoToThe26) {
+  CTunnelEntryGuard guard({{Addr(203, 0, 113, 7), "加速服务器"},
+                           {Addr(198, 18, 0, 1), "原默认网关"},
+                           {Addr(198, 19, 4, 20), "本机"},
+                           {0, "本机"}});  // an address nobody learnt keeps nothing out
+  std::string line = "stale";
+  const struct {
+    const char* net;
+    const char* mask;
+    TunnelEntryVerdict verdict;
+    const char* line;
+  } cases[] = {
+      {"203.0.113.0", "255.255.255.0", kTunnelEntryRefused,
+       "路由项包含加速服务器的地址203.0.113.7，已跳过：net=\"203.0.113.0\" mask=\"255.255.255.0\"\r\n"},
+      {"198.18.0.0", "255.254.0.0", kTunnelEntryRefused,
+       "路由项包含原默认网关的地址198.18.0.1，已跳过：net=\"198.18.0.0\" mask=\"255.254.0.0\"\r\n"},
+      // The host part of the entry does not matter, nor does a mask with holes.
+      {"198.19.4.99", "255.255.255.0", kTunnelEntryRefused,
+       "路由项包含本机的地址198.19.4.20，已跳过：net=\"198.19.4.99\" mask=\"255.255.255.0\"\r\n"},
+      {"203.0.0.7", "255.255.0.255", kTunnelEntryRefused,
+       "路由项包含加速服务器的地址203.0.113.7，已跳过：net=\"203.0.0.7\" mask=\"255.255.0.255\"\r\n"},
+      {"203.0.113.8", "255.255.255.255", kTunnelEntryTaken, ""},
+      {"x", "255.0.0.0", kTunnelEntryTaken, ""},  // BadRouteEntryText's, counted as nothing
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(guard.Check(c.net, c.mask, &line), c.verdict) << c.net << "/" << c.mask;
+    EXPECT_EQ(line, c.line) << c.net << "/" << c.mask;
+  }
+
+  // Every zero bit of a mask doubles what it covers, holes too: these are exactly 2^26.
+  CTunnelEntryGuard full({});
+  const char* taken[][2] = {{"10.0.0.0", "255.0.0.0"},      {"11.0.0.0", "255.0.0.0"},
+                            {"12.0.0.0", "255.0.0.0"},      {"13.0.0.0", "255.0.0.1"},
+                            {"14.0.0.0", "255.128.0.1"},    {"15.0.0.0", "255.192.0.0"}};
+  for (auto& t : taken) EXPECT_EQ(full.Check(t[0], t[1], &line), kTunnelEntryTaken) << t[0];
+  // One address more is past the limit: that entry and all after it are left, with one line.
+  EXPECT_EQ(full.Check("16.0.0.1", "255.255.255.255", &line), kTunnelEntryLeft);
+  EXPECT_EQ(line,
+            "加速路由项共超过67108864个地址，其余的未添加：net=\"16.0.0.1\" mask=\"255.255.255.255\"\r\n");
+  EXPECT_EQ(full.Check("17.0.0.1", "255.255.255.255", &line), kTunnelEntryLeft);
+  EXPECT_EQ(line, "");
+}
+
 TEST(RouteDump, HeadingThenOneLinePerRowInTableOrder) {
   std::vector<std::string> lines =
       RouteDumpLines({Row(0, 0, Addr(192, 168, 1, 1), 1, 1),

@@ -74,6 +74,20 @@ std::vector<uint8_t> BuildLoginRequest(uint32_t requestNumber, const std::string
   return std::vector<uint8_t>(w.Data(), w.Data() + w.Length());
 }
 
+namespace {
+
+// The code goes into the dial command as the tunnel password, and nobody authenticated the
+// answer that brought it: a short run of plain characters, or no answer at all.
+bool IsUsableLoginCode(const std::string& code) {
+  if (code.size() > kMaxLoginCodeBytes) return false;
+  for (unsigned char c : code) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ParseLoginResponse(const uint8_t* data, size_t length, LoginResponse* out) {
   CPacketReader r(data, length);
   LoginResponse got;
@@ -84,6 +98,7 @@ bool ParseLoginResponse(const uint8_t* data, size_t length, LoginResponse* out) 
       (!r.GetString(&ignored) || !r.GetString(&got.loginCode) || !r.GetUint32(&got.kind) ||
        !r.GetUint32(&got.expiry)))
     return false;
+  if (got.result == 0 && !IsUsableLoginCode(got.loginCode)) return false;
   *out = got;
   return true;
 }

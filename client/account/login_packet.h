@@ -58,8 +58,11 @@ struct LoginResponse {
   uint32_t expiry = 0;  // seconds since 1970-01-01 00:00 UTC
 };
 
-// false when the datagram is too short for its fields (nothing of it may be trusted then).
-// A non-zero result code is taken as soon as it is read: the fields after it are not needed.
+// false when the datagram is too short for its fields, or when a success carries a login
+// code longer than kMaxLoginCodeBytes or with a byte outside printable ASCII (0x20-0x7E):
+// nothing of it may be trusted then. A non-zero result code is taken as soon as it is read:
+// the fields after it are not needed.
+const size_t kMaxLoginCodeBytes = 256;
 bool ParseLoginResponse(const uint8_t* data, size_t length, LoginResponse* out);
 
 // "付费用户" for the paid kind, "免费积分用户" for any other.

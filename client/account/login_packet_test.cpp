@@ -90,6 +90,19 @@ TEST(LoginPacketTest, ReadsSuccessAndErrorResponses) {
   // An error code needs nothing after it.
   ASSERT_TRUE(Parse(std::string("\0\0\x07\x01\0\0", 6), &got));
   EXPECT_EQ(got.result, 0x107u);
+
+  // The login code becomes the tunnel password on a command line: up to 256 printable ASCII
+  // bytes, or the answer is no answer and leaves nothing behind.
+  const std::string printable = " !~" + std::string(253, 'k');
+  ASSERT_TRUE(Parse(Response(0, printable, 99, 1), &got));
+  EXPECT_EQ(got.loginCode, printable);
+  for (const std::string& code : {printable + "k", std::string(950, 'k'), std::string("a\tb"),
+                                   std::string("a\x7F"), std::string("\xB5\xC7"),
+                                   std::string("a\0b", 3)}) {
+    got.result = 12345;
+    EXPECT_FALSE(Parse(Response(0, code, 99, 1), &got)) << code.size();
+    EXPECT_EQ(got.result, 12345u);
+  }
 }
 
 TEST(LoginPacketTest, TruncatedResponsesFailWithoutReadingPastTheEnd) {

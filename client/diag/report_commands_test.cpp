@@ -46,7 +46,8 @@ TEST(ReportCommands, LinesBeyond511BytesOrWithALoneLeadByteAreNotRun) {
   EXPECT_EQ(refused[4].line, "ping 127.0.0.1");
 
   // A user name or login code that rasdial reads as a switch: the dial test is not run.
-  for (const char* value : {"/DISCONNECT", "/PHONEBOOK:\\\\host\\share\\x.pbk", "*"}) {
+  for (const char* value :
+       {"/DISCONNECT", "/PHONEBOOK:\\\\host\\share\\x.pbk", "-phonebook:C:\\x.pbk", "*"}) {
     for (int which = 0; which < 2; ++which) {
       ReportInputs in = Inputs("C:\\Vela");
       (which ? in.loginCode : in.user) = value;
@@ -58,12 +59,12 @@ TEST(ReportCommands, LinesBeyond511BytesOrWithALoneLeadByteAreNotRun) {
       EXPECT_TRUE(c6[4].noSwitch);
     }
   }
-  // Only a leading '/' or a lone '*' is a switch.
+  // Only a leading '/' or '-', or a lone '*', is a switch.
   ReportInputs inner = Inputs("C:\\Vela");
-  inner.user = "a/b";
+  inner.user = "a/-b";
   inner.loginCode = "**";
   EXPECT_EQ(BuildReportCommands(inner)[5].line,
-            "rasdial.exe VelaVPN \"a/b\" \"**\" /phone:\"10.0.0.7\" /PHONEBOOK:\"C:\\Vela\\Cache\\velanet_0.pbk\"");
+            "rasdial.exe VelaVPN \"a/-b\" \"**\" /phone:\"10.0.0.7\" /PHONEBOOK:\"C:\\Vela\\Cache\\velanet_0.pbk\"");
 
   EXPECT_EQ(ViewReportCommand("C:\\Program Files\\Vela\\Cache\\REPORT.TXT"),
             "notepad \"C:\\Program Files\\Vela\\Cache\\REPORT.TXT\"");

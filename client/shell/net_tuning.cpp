@@ -2,6 +2,23 @@
 
 #include "client/shell/resource.h"
 #include "client/ui/message_box.h"
+#include "common/run_log.h"
+#include "common/text_format.h"
+
+namespace {
+
+// The value as it was, for the log: a change to the system that is never undone should at
+// least be undoable by hand.
+std::string FormerAckValue(HKEY sub) {
+  DWORD type = 0, value = 0, size = sizeof value;
+  LONG rc = RegQueryValueExA(sub, "TcpAckFrequency", nullptr, &type,
+                             reinterpret_cast<BYTE*>(&value), &size);
+  if (rc == ERROR_FILE_NOT_FOUND) return "未设置";
+  if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return "非DWORD值";
+  return Format("%lu", static_cast<unsigned long>(value));
+}
+
+}  // namespace
 
 const char kTcpInterfacesKey[] = "SYSTEM\\CurrentControlSet\\services\\Tcpip\\Parameters\\Interfaces";
 
@@ -23,12 +40,15 @@ int SetAckFrequency(HKEY root, const char* interfacesKey) {
     }
     HKEY sub;
     if (RegOpenKeyA(interfaces, name, &sub) != ERROR_SUCCESS) continue;
+    std::string former = FormerAckValue(sub);
     DWORD one = 1;
     // Without administrator rights the subkeys open read-only and every write fails: that
     // is no success to report.
     if (RegSetValueExA(sub, "TcpAckFrequency", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
                        sizeof one) == ERROR_SUCCESS) {
       ++written;
+      CRunLog::WriteText(Format("网络优化：接口%s的TcpAckFrequency原为%s，已设为1.\r\n",
+                                ShowControlBytes(name).c_str(), former.c_str()));
     }
     RegCloseKey(sub);
   }

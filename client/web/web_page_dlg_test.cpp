@@ -18,6 +18,7 @@
 #include "client/shell/net_tuning.h"
 #include "client/test_support/stub_client.h"
 #include "client/ui/message_box.h"
+#include "common/run_log.h"
 
 namespace {
 
@@ -107,14 +108,33 @@ TEST(NetworkTuning, ResultsForAMissingKeyNoInterfacesAndInterfacesAndTheTexts) {
 
   std::string a = std::string(key) + "\\{A}", b = std::string(key) + "\\{B}";
   RegCreateKeyA(HKEY_CURRENT_USER, a.c_str(), &k);
+  DWORD two = 2;
+  RegSetValueExA(k, "TcpAckFrequency", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), sizeof two);
   RegCloseKey(k);
   RegCreateKeyA(HKEY_CURRENT_USER, b.c_str(), &k);
   RegCloseKey(k);
+  // Each interface changed is logged with the value it had.
+  const std::string logPath = CRunLog::GetPath();
+  char tuningLog[MAX_PATH];
+  GetTempPathA(MAX_PATH, tuningLog);
+  lstrcatA(tuningLog, "accel_tuning_run.log");
+  DeleteFileA(tuningLog);
+  CRunLog::SetPath(tuningLog);
+  const char* former[2][2] = {{"2", "未设置"}, {"1", "1"}};
   for (int run = 0; run < 2; ++run) {
     EXPECT_EQ(SetAckFrequency(HKEY_CURRENT_USER, key), 1);
     EXPECT_EQ(AckValue(HKEY_CURRENT_USER, a.c_str()), 1u);
     EXPECT_EQ(AckValue(HKEY_CURRENT_USER, b.c_str()), 1u);
+    std::string log;
+    ASSERT_TRUE(ReadFileBytes(tuningLog, &log));
+    for (int i = 0; i < 2; ++i) {
+      std::string line = std::string("网络优化：接口{") + "AB"[i] + "}的TcpAckFrequency原为" +
+                         former[run][i] + "，已设为1.\r\n";
+      EXPECT_NE(log.find(line), std::string::npos) << log;
+      EXPECT_EQ(log.find(line), log.rfind(line)) << log;
+    }
   }
+  CRunLog::SetPath(logPath.c_str());
 
   // The menu command on this machine's interfaces (the test's own prefix): the question,
   // then one of the two results; a refusal changes nothing.
