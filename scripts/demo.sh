@@ -258,7 +258,12 @@ if [ "$netsim" = 1 ]; then
   gd wait-text "$frame" 1009 '加速连接成功' 60000 >/dev/null || fail "connection"
   # The route job runs after the connection is announced: the table is read once it has
   # the game's networks through the tunnel.
-  for _ in $(seq 50); do ip -4 route show | grep -q '^192\.0\.2\.0/24 dev ppp' && break; sleep 0.2; done
+  game_routes() {
+    for _ in $(seq 50); do ip -4 route show | grep -q '^192\.0\.2\.0/24 dev ppp' && return 0; sleep 0.2; done
+    return 1
+  }
+  game_routes || fail "the game's networks through the tunnel"
+  case "$(gd text "$frame" 1009)" in *失败*) fail "the route job (status: $(gd text "$frame" 1009))" ;; esac
 else
   # Without the simulated network the connection has no route through it, so the page adds
   # to the success that the game's routes could not be set.
@@ -279,6 +284,23 @@ for _ in $(seq 100); do [ -s "$WINEPREFIX/drive_c/accel_demo_game.txt" ] && brea
 echo "   the game's echoes (address, datagrams sent, echoes received):"
 tr -d '\r' <"$WINEPREFIX/drive_c/accel_demo_game.txt" | sed 's/^/     /'
 packets
+
+if [ "$netsim" = 1 ]; then
+  echo "-- the line drops"
+  # As a dead link: the simulated service drops every line that is up at its next call
+  # (tools/dialup), the tunnel interface and its routes go; the client notices and dials the
+  # same line again by itself.
+  : >"$WINEPREFIX/drive_c/accel_demo_dialup.dat.drop"
+  gd wait-text "$frame" 1009 '加速连接中断，正在重新连接（第1次）...' 15000 >/dev/null || fail "the lost line noticed"
+  echo "   status: $(gd text "$frame" 1009)"
+  shot line-lost
+  routes "routing table after the drop"
+  gd wait-text "$frame" 1009 '加速连接成功' 60000 >/dev/null || fail "the reconnection"
+  game_routes || fail "the game's networks through the new tunnel"
+  echo "   status: $(gd text "$frame" 1009)"
+  shot reconnected
+  routes "routing table after the reconnection"
+fi
 
 echo "-- disconnect"
 gd click "$frame" 1010 || fail "disconnect button"

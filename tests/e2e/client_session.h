@@ -44,6 +44,11 @@ class ClientSession {
   void SetEnv(const char* name, const char* value);
 
   bool Start();
+  // Ends the client the hard way, as a crash or the task manager does (exit code 99).
+  void Kill();
+  // Drops every line of the run that is up now, as a dead link does: no word from the
+  // dial-up service, the tunnel interface gone with its routes.
+  bool DropLines() const;
   DWORD Pid() const { return m_pi.dwProcessId; }
   bool Running() const;
   bool WaitExit(DWORD ms);

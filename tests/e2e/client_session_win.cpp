@@ -144,6 +144,20 @@ bool ClientSession::Start() {
                         current.c_str(), &si, &m_pi) != FALSE;
 }
 
+void ClientSession::Kill() {
+  if (!m_pi.hProcess) return;
+  TerminateProcess(m_pi.hProcess, 99);
+  WaitExit(10000);
+  CloseHandle(m_pi.hProcess);
+  CloseHandle(m_pi.hThread);
+  m_pi = PROCESS_INFORMATION();
+}
+
+bool ClientSession::DropLines() const {
+  // Taken by the simulated service at the next call of any process (tools/dialup).
+  return WriteFileBytes(m_dir + "\\dialup_state.dat.drop", "");
+}
+
 bool ClientSession::Running() const {
   return m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
 }

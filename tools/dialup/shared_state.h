@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace dialup {
 
@@ -91,6 +93,8 @@ class CSharedState {
   bool m_locked;
   bool m_dirty;
   std::unique_ptr<StateTable> m_table;
+  // Tunnel interfaces of lines dropped on request: removed once the lock is let go.
+  std::vector<std::string> m_droppedTunnels;
 };
 
 // Current time in FILETIME units.

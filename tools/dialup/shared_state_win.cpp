@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/text_format.h"
+#include "tools/dialup/auth_check.h"
 
 namespace dialup {
 namespace {
@@ -98,6 +99,7 @@ CSharedState::~CSharedState() {
   }
   if (m_locked) ReleaseMutex(m_mutex);
   if (m_mutex) CloseHandle(m_mutex);
+  for (const std::string& client : m_droppedTunnels) TunnelDown(client.c_str());
 }
 
 void CSharedState::Load() {
@@ -123,12 +125,19 @@ void CSharedState::Load() {
 
 void CSharedState::Housekeep() {
   uint64_t now = NowFileTime();
+  // A scenario drops every line that is up at a moment of its choosing by leaving the file
+  // "<state>.drop"; whoever looks next takes it away and drops them, interfaces too.
+  char path[MAX_PATH];
+  StatePath(path, sizeof path);
+  bool dropNow = DeleteFileA((std::string(path) + ".drop").c_str()) != FALSE;
   for (ConnRecord& r : m_table->rec) {
     if (r.id == 0) continue;
+    bool dropped = r.dropDeadline != 0 && now >= r.dropDeadline;
     if (r.status == kConnHangingUp && now >= r.hangupDeadline) {
       std::memset(&r, 0, sizeof r);
       m_dirty = true;
-    } else if (r.status == kConnConnected && r.dropDeadline != 0 && now >= r.dropDeadline) {
+    } else if (r.status == kConnConnected && (dropped || dropNow)) {
+      if (dropNow && (r.flags & kConnTunnelUp)) m_droppedTunnels.push_back(r.ip);
       // As when the line goes dead: the connection leaves the list and its status shows
       // the disconnected state with the error, until someone hangs the handle up.
       r.status = kConnFailed;
