@@ -158,79 +158,54 @@ bool SendEvent(IDispatch* sink, DISPID id, std::vector<VARIANT> args, size_t can
   return cancel != VARIANT_FALSE;
 }
 
-VARIANT Text(BSTR text) {
+VARIANT Variant(VARTYPE type, BSTR text = NULL) {
   VARIANT v;
   VariantInit(&v);
-  V_VT(&v) = VT_BSTR;
-  V_BSTR(&v) = text;
-  return v;
-}
-
-VARIANT Empty() {
-  VARIANT v;
-  VariantInit(&v);
+  V_VT(&v) = type;
+  if (type == VT_BSTR) V_BSTR(&v) = text;
   return v;
 }
 
 // BeforeNavigate2 as the control sends it: the address by reference to a variant.
 bool NavigationCancelled(IDispatch* sink, const wchar_t* url) {
-  VARIANT address = Text(SysAllocString(url));
-  VARIANT byRef = Empty();
-  V_VT(&byRef) = VT_BYREF | VT_VARIANT;
+  VARIANT address = Variant(VT_BSTR, SysAllocString(url)), byRef = Variant(VT_BYREF | VT_VARIANT);
   V_VARIANTREF(&byRef) = &address;
-  bool cancelled = SendEvent(sink, DISPID_BEFORENAVIGATE2,
-                             {Empty(), Empty(), Empty(), Empty(), Empty(), byRef, Empty()}, 0);
+  VARIANT e = Variant(VT_EMPTY);
+  bool cancelled = SendEvent(sink, DISPID_BEFORENAVIGATE2, {e, e, e, e, e, byRef, e}, 0);
   VariantClear(&address);
   return cancelled;
 }
 
 bool NewWindow3Cancelled(IDispatch* sink, const wchar_t* url) {
-  VARIANT address = Text(SysAllocString(url));
-  bool cancelled = SendEvent(sink, DISPID_NEWWINDOW3, {address, Empty(), Empty(), Empty(), Empty()}, 3);
+  VARIANT address = Variant(VT_BSTR, SysAllocString(url)), e = Variant(VT_EMPTY);
+  bool cancelled = SendEvent(sink, DISPID_NEWWINDOW3, {address, e, e, e, e}, 3);
   VariantClear(&address);
   return cancelled;
 }
 
-// The http handler for the test (the prefix's own comes back after): the address it is
-// given goes to a file.
+// The machine's http handler for the test, as the desktop's shell reads it: the address it
+// is given goes to a file. The prefix's own comes back after.
 class HttpHandlerStandIn {
  public:
   explicit HttpHandlerStandIn(const std::string& record) {
-    char system[MAX_PATH];
+    char system[MAX_PATH], old[1024];
     GetSystemDirectoryA(system, MAX_PATH);
+    LONG size = sizeof old;
+    if (RegQueryValueA(HKEY_LOCAL_MACHINE, kKey, old, &size) == ERROR_SUCCESS) m_old = old;
     std::string command = std::string("\"") + system + "\\cmd.exe\" /c echo \"%1\"> \"" + record + "\"";
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &m_key, NULL) !=
-        ERROR_SUCCESS) {
-      m_key = NULL;
-      return;
-    }
-    char old[1024];
-    DWORD size = sizeof old;
-    if (RegQueryValueExA(m_key, NULL, NULL, &m_oldType, reinterpret_cast<BYTE*>(old), &size) ==
-        ERROR_SUCCESS) {
-      m_old.assign(old, size);
-      m_hadOld = true;
-    }
-    RegSetValueExA(m_key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                   static_cast<DWORD>(command.size() + 1));
+    m_set = RegSetValueA(HKEY_LOCAL_MACHINE, kKey, REG_SZ, command.c_str(),
+                         static_cast<DWORD>(command.size())) == ERROR_SUCCESS;
   }
   ~HttpHandlerStandIn() {
-    if (!m_key) return;
-    if (m_hadOld) {
-      RegSetValueExA(m_key, NULL, 0, m_oldType, reinterpret_cast<const BYTE*>(m_old.data()),
-                     static_cast<DWORD>(m_old.size()));
-    } else {
-      RegDeleteValueA(m_key, NULL);
-    }
-    RegCloseKey(m_key);
+    if (m_old.empty())
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+    else
+      RegSetValueA(HKEY_LOCAL_MACHINE, kKey, REG_SZ, m_old.c_str(), static_cast<DWORD>(m_old.size()));
   }
-  bool Ready() const { return m_key != NULL; }
+  bool m_set;
 
  private:
   static constexpr const char* kKey = "Software\\Classes\\http\\shell\\open\\command";
-  HKEY m_key = NULL;
-  bool m_hadOld = false;
-  DWORD m_oldType = REG_SZ;
   std::string m_old;
 };
 
@@ -247,28 +222,22 @@ TEST_F(SkinHtmlViewTest, TheControlsEventsAndAmbientsCarryTheViewsRules) {
   }
   ASSERT_EQ(S_OK, view.GetEventSink(&sink));
 
+  // The address rules themselves are nav_policy_test's; here, that they decide.
   EXPECT_FALSE(NavigationCancelled(sink, L"http://127.0.0.1/new_index.php"));
-  EXPECT_FALSE(NavigationCancelled(sink, L"HTTPS://127.0.0.1/"));
   EXPECT_FALSE(NavigationCancelled(sink, L"about:blank"));
-  for (const wchar_t* refused :
-       {L"file:///C:/windows/win.ini", L"res://ieframe.dll/navcancl.htm", L"javascript:alert(1)",
-        L"mk:@MSITStore:C:\\x.chm::/a.htm", L"\\\\127.0.0.1\\share\\x.htm", L" http://x/"}) {
-    EXPECT_TRUE(NavigationCancelled(sink, refused)) << refused;
-  }
-  VARIANT notText = Empty();
-  V_VT(&notText) = VT_I4;
-  EXPECT_TRUE(SendEvent(sink, DISPID_BEFORENAVIGATE2,
-                        {Empty(), Empty(), Empty(), Empty(), Empty(), notText, Empty()}, 0));
+  EXPECT_TRUE(NavigationCancelled(sink, L"file:///C:/windows/win.ini"));
+  EXPECT_TRUE(NavigationCancelled(sink, L"res://ieframe.dll/navcancl.htm"));
+  VARIANT e = Variant(VT_EMPTY), number = Variant(VT_I4);
+  EXPECT_TRUE(SendEvent(sink, DISPID_BEFORENAVIGATE2, {e, e, e, e, e, number, e}, 0));
 
   // Downloads: a document the view shows goes on, a file to save does not.
-  VARIANT document = Empty();
-  V_VT(&document) = VT_BOOL;
+  VARIANT document = Variant(VT_BOOL);
   V_BOOL(&document) = VARIANT_TRUE;
-  EXPECT_FALSE(SendEvent(sink, DISPID_FILEDOWNLOAD, {Empty(), document}, 0));
+  EXPECT_FALSE(SendEvent(sink, DISPID_FILEDOWNLOAD, {e, document}, 0));
   V_BOOL(&document) = VARIANT_FALSE;
-  EXPECT_TRUE(SendEvent(sink, DISPID_FILEDOWNLOAD, {Empty(), document}, 0));
+  EXPECT_TRUE(SendEvent(sink, DISPID_FILEDOWNLOAD, {e, document}, 0));
 
-  VARIANT result = Empty();
+  VARIANT result = Variant(VT_EMPTY);
   DISPPARAMS none = {NULL, NULL, 0, 0};
   ASSERT_EQ(S_OK, sink->Invoke(DISPID_AMBIENT_DLCONTROL, IID_NULL, 0, DISPATCH_PROPERTYGET, &none,
                                &result, NULL, NULL));
@@ -283,8 +252,8 @@ TEST_F(SkinHtmlViewTest, TheControlsEventsAndAmbientsCarryTheViewsRules) {
   const std::string record = std::string(dir) + "accel_view_popup.txt";
   DeleteFileA(record.c_str());
   HttpHandlerStandIn handler(record);
-  ASSERT_TRUE(handler.Ready());
-  EXPECT_TRUE(SendEvent(sink, DISPID_NEWWINDOW2, {Empty(), Empty()}, 0));
+  ASSERT_TRUE(handler.m_set);
+  EXPECT_TRUE(SendEvent(sink, DISPID_NEWWINDOW2, {e, e}, 0));
   EXPECT_TRUE(NewWindow3Cancelled(sink, L"file:///C:/windows/system32/calc.exe"));
   EXPECT_TRUE(NewWindow3Cancelled(sink, L"http://127.0.0.1/popup.php?a=\"b\" c"));
   std::string opened;
