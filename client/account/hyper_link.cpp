@@ -1,8 +1,7 @@
 #include "client/account/hyper_link.h"
 
-#include <shellapi.h>
-
 #include "client/ui/dialog_base.h"
+#include "client/web/web_page_dlg.h"
 
 namespace {
 const char kProp[] = "AccelHyperLink";
@@ -69,7 +68,7 @@ LRESULT CHyperLink::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_REFLECT_BASE + WM_COMMAND:
       if (HIWORD(wParam) != STN_CLICKED) return 0;
-      ShellExecuteA(nullptr, "open", m_url.c_str(), nullptr, nullptr, SW_SHOW);
+      OpenWebAddress(GetParent(m_hWnd), m_url);
       return 1;
     case WM_MOUSEMOVE: {
       if (!m_hover) {

@@ -1,5 +1,6 @@
 // A static text of a dialog drawn and used as a link: blue, purple while the pointer is
-// over it, the hand cursor, and a click opens its page in the user's default browser.
+// over it, the hand cursor, and a click opens its page in the user's default browser, started
+// as the user (OpenWebAddress).
 #pragma once
 
 #include <windows.h>

@@ -296,7 +296,7 @@ void CMainFrame::OnViewLog() {
 }
 
 void CMainFrame::OnVisitSite() {
-  RunCommand(WindowsProgramPath("explorer.exe"), "explorer \"%s\"", ConfigStore().m_siteUrl);
+  OpenWebAddress(m_hWnd, ConfigStore().m_siteUrl, WindowsProgramPath("explorer.exe"));
 }
 
 void CMainFrame::OnAbout() {

@@ -18,6 +18,7 @@
 #define IDD_AK_VOICE 139
 #define IDD_FIRST_RUN 140
 #define IDD_SELECT_LINE 141
+#define IDD_WEB_ADDRESS 142
 
 // Icons, menus, tool bar
 #define IDR_MAINFRAME 128

@@ -1,7 +1,10 @@
 // CSkinHtmlView: the service's pages inside the client's dialogs. A child window of a dialog
 // hosts the system's web browser control through a small container of our own (client site,
-// in-place site and frame, document host handler): no border, no 3-D edge, no context menu,
-// every navigation allowed. The identity cookies go into the process-wide cookie store that
+// in-place site and frame, document host handler): no border, no 3-D edge, no context menu.
+// The control runs with the client's administrator token, so the view keeps it to web pages:
+// other addresses are refused, a page's new window opens in the user's own browser (started
+// by the desktop's shell, as the user), no file is offered for download and no ActiveX
+// control is fetched or run. The identity cookies go into the process-wide cookie store that
 // the browser reads for its requests.
 //
 // The thread that creates views must have called OleInitialize. Everything runs on that
@@ -17,6 +20,8 @@ struct IOleObject;
 struct IOleInPlaceObject;
 struct IOleInPlaceActiveObject;
 struct IWebBrowser2;
+struct IConnectionPoint;
+struct IDispatch;
 class CSkinHtmlSite;
 
 class CSkinHtmlView {
@@ -49,6 +54,9 @@ class CSkinHtmlView {
   // The host the browser control was given, as the control itself answers it (AddRef'ed):
   // what it asks about menus, borders and keys. E_FAIL without a browser.
   HRESULT GetControlSite(IOleClientSite** site) const;
+  // The object the control tells its events (DWebBrowserEvents2) to, as the control's own
+  // connection point lists it (AddRef'ed). E_FAIL without a browser.
+  HRESULT GetEventSink(IDispatch** sink) const;
 
   // The object that keyboard messages are offered to: the control names it through the
   // frame when it becomes UI-active (null takes it back). Held until the browser goes.
@@ -74,9 +82,11 @@ class CSkinHtmlView {
   bool OnSizeMessage(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnDestroy(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnNcDestroy(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnPopup(WPARAM wParam, LPARAM lParam, LRESULT* result);
   static ATOM RegisterViewClass();
   void PreSubclassWindow();
   void CreateBrowser();
+  bool ConnectEvents();
   void DestroyBrowser();
   void OnSize(int cx, int cy);
 
@@ -91,6 +101,8 @@ class CSkinHtmlView {
   IOleInPlaceObject* m_inPlace;
   IWebBrowser2* m_browser;
   IOleInPlaceActiveObject* m_activeObject;
+  IConnectionPoint* m_events;
+  DWORD m_eventsCookie;
 
   friend class CSkinHtmlSite;
 };

@@ -5,6 +5,8 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <ole2.h>
+#include <exdispid.h>
+#include <mshtmdid.h>
 #include <mshtmhst.h>
 #include <wininet.h>
 
@@ -78,7 +80,9 @@ TEST_F(SkinHtmlViewTest, OverThePlaceholderUntilTheDialogGoes) {
       {1, "ZONE_ELEVATION"},        {8, "LOCALMACHINE_LOCKDOWN"},      {2, "MIME_HANDLING"},
       {3, "MIME_SNIFFING"},         {4, "WINDOW_RESTRICTIONS"},        {10, "RESTRICT_ACTIVEXINSTALL"},
       {12, "RESTRICT_FILEDOWNLOAD"}, {14, "PROTOCOL_LOCKDOWN"},        {7, "DISABLE_MK_PROTOCOL"},
-      {16, "SAFE_BINDTOOBJECT"}};
+      {16, "SAFE_BINDTOOBJECT"},    {5, "WEBOC_POPUPMANAGEMENT"},      {11, "VALIDATE_NAVIGATE_URL"},
+      {15, "HTTP_USERNAME_PASSWORD_DISABLE"}, {17, "UNC_SAVEDFILECHECK"},
+      {25, "DISABLE_TELNET_PROTOCOL"}, {27, "BLOCK_INPUT_PROMPTS"}};
   for (const auto& feature : features) {
     EXPECT_EQ(isEnabled(feature.first, 0x2 /* GET_FEATURE_FROM_PROCESS */), S_OK) << feature.second;
   }
@@ -141,6 +145,136 @@ TEST_F(SkinHtmlViewTest, CreateDropsTheBorderAndDeleteTakesTheWindow) {
   }
   delete view;
   EXPECT_FALSE(IsWindow(hView));
+}
+
+// One event to the sink as the control sends it (arguments last to first); true when the
+// sink set the event's Cancel argument.
+bool SendEvent(IDispatch* sink, DISPID id, std::vector<VARIANT> args, size_t cancelAt) {
+  VARIANT_BOOL cancel = VARIANT_FALSE;
+  V_VT(&args[cancelAt]) = VT_BYREF | VT_BOOL;
+  V_BOOLREF(&args[cancelAt]) = &cancel;
+  DISPPARAMS params = {args.data(), NULL, static_cast<UINT>(args.size()), 0};
+  EXPECT_EQ(S_OK, sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, NULL, NULL, NULL)) << id;
+  return cancel != VARIANT_FALSE;
+}
+
+VARIANT Variant(VARTYPE type, BSTR text = NULL) {
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = type;
+  if (type == VT_BSTR) V_BSTR(&v) = text;
+  return v;
+}
+
+// BeforeNavigate2 as the control sends it: the address by reference to a variant.
+bool NavigationCancelled(IDispatch* sink, const wchar_t* url) {
+  VARIANT address = Variant(VT_BSTR, SysAllocString(url)), byRef = Variant(VT_BYREF | VT_VARIANT);
+  V_VARIANTREF(&byRef) = &address;
+  VARIANT e = Variant(VT_EMPTY);
+  bool cancelled = SendEvent(sink, DISPID_BEFORENAVIGATE2, {e, e, e, e, e, byRef, e}, 0);
+  VariantClear(&address);
+  return cancelled;
+}
+
+bool NewWindow3Cancelled(IDispatch* sink, const wchar_t* url) {
+  VARIANT address = Variant(VT_BSTR, SysAllocString(url)), e = Variant(VT_EMPTY);
+  bool cancelled = SendEvent(sink, DISPID_NEWWINDOW3, {address, e, e, e, e}, 3);
+  VariantClear(&address);
+  return cancelled;
+}
+
+// The machine's http handler for the test, as the desktop's shell reads it: the address it
+// is given goes to a file. The prefix's own comes back after.
+class HttpHandlerStandIn {
+ public:
+  explicit HttpHandlerStandIn(const std::string& record) {
+    char system[MAX_PATH], old[1024];
+    GetSystemDirectoryA(system, MAX_PATH);
+    LONG size = sizeof old;
+    if (RegQueryValueA(HKEY_LOCAL_MACHINE, kKey, old, &size) == ERROR_SUCCESS) m_old = old;
+    std::string command = std::string("\"") + system + "\\cmd.exe\" /c echo \"%1\"> \"" + record + "\"";
+    m_set = RegSetValueA(HKEY_LOCAL_MACHINE, kKey, REG_SZ, command.c_str(),
+                         static_cast<DWORD>(command.size())) == ERROR_SUCCESS;
+  }
+  ~HttpHandlerStandIn() {
+    if (m_old.empty())
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+    else
+      RegSetValueA(HKEY_LOCAL_MACHINE, kKey, REG_SZ, m_old.c_str(), static_cast<DWORD>(m_old.size()));
+  }
+  bool m_set;
+
+ private:
+  static constexpr const char* kKey = "Software\\Classes\\http\\shell\\open\\command";
+  std::string m_old;
+};
+
+// The rules of the view, told through the control's own connection point: only web and
+// blank pages, every new window refused here and the web ones sent to the user's browser by
+// the desktop's shell, no file offered for saving, and no ActiveX control fetched or run.
+TEST_F(SkinHtmlViewTest, TheControlsEventsAndAmbientsCarryTheViewsRules) {
+  CSkinHtmlView view;
+  ASSERT_TRUE(view.CreateOverControl(kPlaceholderId, m_parent));
+  IDispatch* sink = NULL;
+  if (!BrowserExpected()) {
+    EXPECT_EQ(E_FAIL, view.GetEventSink(&sink));
+    return;
+  }
+  ASSERT_EQ(S_OK, view.GetEventSink(&sink));
+
+  // The address rules themselves are nav_policy_test's; here, that they decide.
+  EXPECT_FALSE(NavigationCancelled(sink, L"http://127.0.0.1/new_index.php"));
+  EXPECT_FALSE(NavigationCancelled(sink, L"about:blank"));
+  EXPECT_TRUE(NavigationCancelled(sink, L"file:///C:/windows/win.ini"));
+  EXPECT_TRUE(NavigationCancelled(sink, L"res://ieframe.dll/navcancl.htm"));
+  VARIANT e = Variant(VT_EMPTY), number = Variant(VT_I4);
+  EXPECT_TRUE(SendEvent(sink, DISPID_BEFORENAVIGATE2, {e, e, e, e, e, number, e}, 0));
+
+  // Downloads: a document the view shows goes on, a file to save does not.
+  VARIANT document = Variant(VT_BOOL);
+  V_BOOL(&document) = VARIANT_TRUE;
+  EXPECT_FALSE(SendEvent(sink, DISPID_FILEDOWNLOAD, {e, document}, 0));
+  V_BOOL(&document) = VARIANT_FALSE;
+  EXPECT_TRUE(SendEvent(sink, DISPID_FILEDOWNLOAD, {e, document}, 0));
+
+  VARIANT result = Variant(VT_EMPTY);
+  DISPPARAMS none = {NULL, NULL, 0, 0};
+  ASSERT_EQ(S_OK, sink->Invoke(DISPID_AMBIENT_DLCONTROL, IID_NULL, 0, DISPATCH_PROPERTYGET, &none,
+                               &result, NULL, NULL));
+  ASSERT_EQ(VT_I4, V_VT(&result));
+  const LONG wanted = DLCTL_DLIMAGES | DLCTL_NO_DLACTIVEXCTLS | DLCTL_NO_RUNACTIVEXCTLS | DLCTL_NO_JAVA;
+  EXPECT_EQ(wanted, V_I4(&result) & wanted);
+  EXPECT_EQ(0, V_I4(&result) & (DLCTL_NO_SCRIPTS | DLCTL_DOWNLOADONLY | DLCTL_SILENT));
+
+  // New windows: never one of this process; a web address reaches the user's http handler.
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  const std::string record = std::string(dir) + "accel_view_popup.txt";
+  DeleteFileA(record.c_str());
+  HttpHandlerStandIn handler(record);
+  ASSERT_TRUE(handler.m_set);
+  EXPECT_TRUE(SendEvent(sink, DISPID_NEWWINDOW2, {e, e}, 0));
+  EXPECT_TRUE(NewWindow3Cancelled(sink, L"file:///C:/windows/system32/calc.exe"));
+  EXPECT_TRUE(NewWindow3Cancelled(sink, L"http://127.0.0.1/popup.php?a=\"b\" c"));
+  std::string opened;
+  PumpUntil([&] {
+    HANDLE f = CreateFileA(record.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           NULL, OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    char buffer[512];
+    DWORD n = 0;
+    ReadFile(f, buffer, sizeof buffer, &n, NULL);
+    CloseHandle(f);
+    opened.assign(buffer, n);
+    return opened.find("\r\n") != std::string::npos;
+  }, 20000);
+  // The quotes went out encoded: the address stays one argument of the handler's.
+  EXPECT_EQ("\"http://127.0.0.1/popup.php?a=%22b%22%20c\"\r\n", opened);
+  // Once: the refused address and the second event with no address open nothing.
+  DeleteFileA(record.c_str());
+  PumpUntil([] { return false; }, 1000);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(record.c_str()));
+  sink->Release();
 }
 
 // Stands in for the control's in-place active object: notes each key it is offered and

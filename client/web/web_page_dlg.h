@@ -3,6 +3,8 @@
 // the identity cookies of that moment, the page requested once.
 #pragma once
 
+#include <string>
+
 #include "client/ui/dialog_base.h"
 
 class CSkinHtmlView;
@@ -49,3 +51,25 @@ class CAkVoiceDlg : public CWebPageDlg {
  public:
   CAkVoiceDlg();
 };
+
+// Any web address in the embedded view, in a window of its own: what the client shows when
+// the desktop's shell cannot open an address in the user's browser.
+class CWebAddressDlg : public CDialogBase {
+ public:
+  explicit CWebAddressDlg(const std::string& url);
+  ~CWebAddressDlg() override;
+
+ protected:
+  BOOL OnInitDialog() override;
+
+ private:
+  CSkinHtmlView* m_pView;
+  std::string m_url;
+};
+
+// Opens a web address for the signed-in user, not as the elevated client: the desktop's
+// shell opens the address, or runs program (a full path) with the address as its one
+// quoted argument when a program is named, as the user. Where the shell cannot be asked, a
+// CWebAddressDlg owned by owner shows the address. An address that is not a web address
+// (see nav::UserBrowserAddress) is not opened at all, and a line in the run log says so.
+void OpenWebAddress(HWND owner, const std::string& url, const std::string& program = std::string());

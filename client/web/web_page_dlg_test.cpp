@@ -72,6 +72,37 @@ TEST(WebPages, EachPageOpensItsAddressWithTheUserAndTheGameOfThatMoment) {
   OleUninitialize();
 }
 
+// A thread that never initialised COM cannot ask the desktop's shell: the address comes up
+// in the client's own page dialog, captioned with the address as it went out. An address
+// that is not a web address opens nothing.
+TEST(WebPages, AnAddressTheShellCannotTakeOpensInAPageDialogOfItsOwn) {
+  struct Call {
+    std::string url;
+  };
+  auto open = [](LPVOID param) -> DWORD {
+    OpenWebAddress(nullptr, static_cast<Call*>(param)->url);
+    return 0;
+  };
+  Call refused{"file:///C:/windows/system32/calc.exe"};
+  HANDLE thread = CreateThread(nullptr, 0, open, &refused, 0, nullptr);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+  CloseHandle(thread);
+
+  Call web{"http://127.0.0.1:1/register?a=\"b c"};
+  thread = CreateThread(nullptr, 0, open, &web, 0, nullptr);
+  HWND dialog = nullptr;
+  PumpUntil([&] {
+    dialog = FindWindowA("#32770", "http://127.0.0.1:1/register?a=%22b%20c");
+    return dialog != nullptr;
+  }, 10000);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_NE(GetDlgItem(dialog, 1012), nullptr);
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 0)) << "the dialog is modal";
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+  CloseHandle(thread);
+}
+
 class CAnswerAll : public IMessageBoxes {
  public:
   explicit CAnswerAll(int answer) : m_answer(answer) {}

@@ -252,7 +252,9 @@ void DriveMenusAndTray(ClientSession& s, HWND frame, HWND page) {
 
   PostMessageA(frame, WM_COMMAND, kMenuViewLog, 0);
   PostMessageA(frame, WM_COMMAND, kMenuVisitSite, 0);
-  EXPECT_TRUE(s.WaitCommand("explorer \"http://127.0.0.1\"", e2e::kStepMs)) << s.Commands();
+  // Started by the desktop's shell, as the user: the Windows directory's explorer, its
+  // argument the quoted address.
+  EXPECT_TRUE(s.WaitCommand("\\explorer.exe\" \"http://127.0.0.1\"", e2e::kStepMs)) << s.Commands();
   EXPECT_NE(Lower(s.Commands()).find(Lower("notepad \"" + s.CachePath("run.log") + "\"")),
             std::string::npos)
       << s.Commands();

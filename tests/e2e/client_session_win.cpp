@@ -54,6 +54,11 @@ std::string WindowsDir() {
   return n > 0 && n < sizeof dir ? std::string(dir, n) : std::string("C:\\windows");
 }
 
+// What the desktop's shell starts for the client (the site in explorer) runs in the
+// desktop's environment, without the session's record path: the recorder in the Windows
+// directory writes beside itself.
+std::string DesktopRecord() { return WindowsDir() + "\\commands.txt"; }
+
 }  // namespace
 
 ClientSession::ClientSession(const char* tag, const char* windowsVersion)
@@ -74,6 +79,7 @@ ClientSession::~ClientSession() {
     CloseHandle(m_pi.hProcess);
     CloseHandle(m_pi.hThread);
   }
+  if (!m_restore.empty()) DeleteFileA(DesktopRecord().c_str());
   for (const auto& saved : m_restore) {
     if (saved.second.empty())
       DeleteFileA(saved.first.c_str());
@@ -250,6 +256,7 @@ bool ClientSession::CatchCommands() {
     }
   }
   SetEnv("ACCEL_COMMAND_RECORD", (m_dir + "\\commands.txt").c_str());
+  DeleteFileA(DesktopRecord().c_str());
   const std::string system = SystemDir() + "\\", windows = WindowsDir() + "\\";
   for (const std::string& target : {system + "sc.exe", system + "net.exe",
                                     system + "notepad.exe", windows + "explorer.exe"}) {
@@ -269,9 +276,10 @@ bool ClientSession::CatchCommands() {
 }
 
 std::string ClientSession::Commands() const {
-  std::string lines;
+  std::string lines, desktop;
   ReadFileBytes(m_dir + "\\commands.txt", &lines);
-  return lines;
+  if (!m_restore.empty()) ReadFileBytes(DesktopRecord(), &desktop);
+  return lines + desktop;
 }
 
 std::string ClientSession::Planted() const {
