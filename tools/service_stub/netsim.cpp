@@ -147,7 +147,9 @@ bool NetSim::Start(const std::string& packets_path, std::string* error) {
     return false;
   }
   if (!packets_path.empty()) {
-    packets_fd_ = open(packets_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Never through a link: the simulated network runs as root.
+    packets_fd_ =
+        open(packets_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (packets_fd_ < 0) {
       *error = "cannot open packet record " + packets_path + ": " + std::strerror(errno);
       return false;
