@@ -83,8 +83,9 @@ size_t Apply(const char* path, std::vector<RouteRow>* table) {
   if (!doc.LoadFile(path)) return 0;
   WalkRouteList(doc, [&](RouteKind kind, const std::string& net, const std::string& mask) {
     RouteRow row;
-    if (!RefusedRouteEntryText(net, mask).empty()) return;
-    if (RouteRowFor(kind == kRouteTunnel ? tunnel : direct, net, mask, &row)) table->push_back(row);
+    std::string skipped;
+    if (RouteListRowFor(kind == kRouteTunnel ? tunnel : direct, net, mask, &row, &skipped))
+      table->push_back(row);
   });
   return table->size();
 }

@@ -6,7 +6,8 @@
 #include <tlhelp32.h>
 
 #include <cstddef>
-#include <memory>
+
+#include "common/sized_table.h"
 
 static_assert(sizeof(MIB_TCPROW_OWNER_PID) == sizeof(TcpRow), "the system's row layout");
 #ifndef _WIN64
@@ -15,29 +16,22 @@ static_assert(sizeof(PROCESSENTRY32) == 296, "the 32-bit process record");
 
 bool CSystemSnapshots::TcpRows(std::vector<TcpRow>* rows) {
   rows->clear();
-  DWORD size = 0;
-  DWORD rc = GetExtendedTcpTable(nullptr, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+  SizedTable table;
   // Connections come and go between the size probe and the read (every game opens and closes
-  // them): a few more tries with the newer size before the pass goes without.
-  std::unique_ptr<char[]> buffer;
-  DWORD allocated = 0;
-  for (int attempt = 0; attempt < 3 && rc == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
-    if (size < sizeof(DWORD)) return false;
-    buffer.reset(new (std::nothrow) char[size]);
-    if (!buffer) return false;
-    allocated = size;
-    rc = GetExtendedTcpTable(buffer.get(), &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
-  }
-  if (rc != NO_ERROR || !buffer) return false;
-  const MIB_TCPTABLE_OWNER_PID* table =
-      reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.get());
-  // The row count must fit the bytes the system said it wrote, and the buffer.
-  if (size > allocated) size = allocated;
-  size_t room = (size - offsetof(MIB_TCPTABLE_OWNER_PID, table)) / sizeof(MIB_TCPROW_OWNER_PID);
-  size_t count = table->dwNumEntries < room ? table->dwNumEntries : room;
+  // them): a pass goes without only when the table kept growing.
+  DWORD rc = table.Load([](unsigned char* buffer, uint32_t* size) -> uint32_t {
+    DWORD bytes = *size;
+    DWORD code = GetExtendedTcpTable(buffer, &bytes, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+    *size = bytes;
+    return code;
+  });
+  if (rc != NO_ERROR) return false;
+  size_t count =
+      table.RowCount(offsetof(MIB_TCPTABLE_OWNER_PID, table), sizeof(MIB_TCPROW_OWNER_PID));
   rows->resize(count);
   for (size_t i = 0; i < count; ++i) {
-    const MIB_TCPROW_OWNER_PID& r = table->table[i];
+    const MIB_TCPROW_OWNER_PID& r =
+        reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.Data())->table[i];
     (*rows)[i] = TcpRow{r.dwState, r.dwLocalAddr, r.dwLocalPort,
                         r.dwRemoteAddr, r.dwRemotePort, r.dwOwningPid};
   }

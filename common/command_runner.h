@@ -28,9 +28,10 @@ class ICommandRunner {
 ICommandRunner& CommandRunner();
 void SetCommandRunner(ICommandRunner* runner);  // null restores the real one
 
-// Full paths of the system's own programs ("sc.exe" in the system directory, "explorer.exe"
-// in the shared Windows directory). The client runs elevated: a bare name would be looked for in
-// the program folder and the current directory first, where anyone may have put one.
+// Full paths of the system's own programs and libraries ("sc.exe", "urlmon.dll" in the
+// system directory, "explorer.exe" in the shared Windows directory); "" when the directory cannot be
+// had. The client runs elevated: a bare name would be looked for in the program folder and
+// the current directory first, where anyone may have put one.
 std::string SystemProgramPath(const char* fileName);
 std::string WindowsProgramPath(const char* fileName);
 

@@ -47,19 +47,47 @@ if [ ! -x "$ACCEL_W32_QEMU" ]; then
 fi
 
 # 2. binfmt_misc: i386 ELF executables and PIEs go to qemu. The F flag opens the interpreter
-# now, so that it works inside the chroot, where its path does not exist.
+# now, so that it works inside the chroot, where its path does not exist. The entry is host
+# wide: one that something else registered is left as it is and used if it runs the
+# chroot's programs (step 6), reported if not.
 (
   set -e
   mountpoint -q "$ACCEL_W32_BINFMT" || mount -t binfmt_misc binfmt_misc "$ACCEL_W32_BINFMT"
-  if ! grep -qx "interpreter $ACCEL_W32_QEMU" "$ACCEL_W32_BINFMT/qemu-i386" 2>/dev/null; then
-    [ -e "$ACCEL_W32_BINFMT/qemu-i386" ] && echo -1 >"$ACCEL_W32_BINFMT/qemu-i386"
+  if accel_w32_foreign_binfmt; then
+    echo "a qemu-i386 entry registered by something else is used as it is:"
+    cat "$ACCEL_W32_BINFMT/qemu-i386"
+    exit 0
+  fi
+  if [ ! -e "$ACCEL_W32_BINFMT/qemu-i386" ]; then
     printf '%s\n' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$ACCEL_W32_QEMU"':F' \
       >"$ACCEL_W32_BINFMT/register"
   fi
   grep -qx enabled "$ACCEL_W32_BINFMT/qemu-i386" || echo 1 >"$ACCEL_W32_BINFMT/qemu-i386"
 ) >"$logs/binfmt.log" 2>&1 || failed "binfmt_misc registration" binfmt.log
 
-[ -f "$ACCEL_W32_ROOT/.accel-ready" ] && { accel_w32_mount || failed "chroot mounts" mounts.log; exit 0; }
+# 6 (also once ready, when the entry is not this set-up's): a 32-bit program runs.
+runs_32bit() {
+  chroot "$ACCEL_W32_ROOT" /usr/bin/env -i PATH=/usr/bin:/bin bash -c 'exit 42' >>"$logs/binfmt.log" 2>&1
+  [ $? -eq 42 ] && return 0
+  if accel_w32_foreign_binfmt; then
+    echo "setup-win32: the qemu-i386 binfmt_misc entry that something else registered" \
+      "cannot run the chroot's programs; it is left as it is (see $logs/binfmt.log):" \
+      "disable or remove it ($ACCEL_W32_BINFMT/qemu-i386), or make it work, and run again" >&2
+    cat "$ACCEL_W32_BINFMT/qemu-i386" >>"$logs/binfmt.log" 2>&1
+    exit 1
+  fi
+  failed "a 32-bit program in the chroot" binfmt.log
+}
+
+# A tree of an earlier set-up, made before the marker existed, is this set-up's own.
+[ -f "$ACCEL_W32_ROOT/.accel-debootstrap" ] && [ ! -f "$ACCEL_W32_ROOT/.accel-chroot" ] &&
+  touch "$ACCEL_W32_ROOT/.accel-chroot"
+
+if [ -f "$ACCEL_W32_ROOT/.accel-ready" ]; then
+  accel_w32_mount || failed "chroot mounts" mounts.log
+  if accel_w32_foreign_binfmt; then runs_32bit; fi
+  exit 0
+fi
 long "preparing the 32-bit Windows environment, about 7 minutes, once"
 
 # 3. The i386 chroot. debootstrap's second stage already runs i386 programs through qemu.
@@ -73,14 +101,14 @@ if [ ! -f "$ACCEL_W32_ROOT/.accel-debootstrap" ]; then
         DEBIAN_FRONTEND=noninteractive accel_retry "apt-get install debootstrap" \
           apt-get install -y -qq debootstrap
     }
-    # Each try starts from nothing: a failed one leaves a partial tree.
+    # Each try starts from nothing: a failed one leaves a partial tree. A tree that is not
+    # this set-up's, or has something mounted in it, stops the step before any try.
     fresh_root() {
-      # Never remove through a bind mount (the checkout, /tmp): nothing may stay mounted.
-      accel_w32_umount || return 1
-      if grep -q " $ACCEL_W32_ROOT/" /proc/mounts; then echo "still mounted inside $ACCEL_W32_ROOT"; return 1; fi
-      rm -rf "$ACCEL_W32_ROOT" &&
+      accel_w32_remove_root || return 1
+      mkdir -p "$ACCEL_W32_ROOT" && touch "$ACCEL_W32_ROOT/.accel-chroot" &&
         debootstrap --arch=i386 --variant=minbase bookworm "$ACCEL_W32_ROOT" "$mirror"
     }
+    accel_w32_remove_root
     accel_retry "debootstrap" fresh_root
     touch "$ACCEL_W32_ROOT/.accel-debootstrap"
   ) >"$logs/debootstrap.log" 2>&1 || failed "debootstrap of the i386 chroot" debootstrap.log
@@ -131,7 +159,6 @@ fi
 ) >"$logs/wineserver.log" 2>&1 || failed "the native wineserver for the chroot" wineserver.log
 
 # 6. A 32-bit program runs: qemu, the registration and the chroot agree.
-chroot "$ACCEL_W32_ROOT" /usr/bin/env -i PATH=/usr/bin:/bin bash -c 'exit 42'
-[ $? -eq 42 ] || failed "a 32-bit program in the chroot" binfmt.log
+runs_32bit
 touch "$ACCEL_W32_ROOT/.accel-ready"
 long "32-bit Windows environment ready"

@@ -55,10 +55,52 @@ accel_w32_mount() {
   done
 }
 
+# The mount points strictly under DIR, each ended by a NUL byte (paths may hold blanks).
+_accel_w32_mounts_under() {
+  local t
+  findmnt -rn -o TARGET | while IFS= read -r t; do
+    t=$(printf '%b' "$t")  # findmnt -r writes blanks, backslashes and the like as \xHH
+    case $t in "$1"/*) printf '%s\0' "$t" ;; esac
+  done
+}
+
 # Every mount inside the chroot, innermost first (before the chroot is made anew).
 accel_w32_umount() {
   local m
-  for m in $(awk -v r="$ACCEL_W32_ROOT/" 'index($2, r) == 1 {print $2}' /proc/mounts | sort -r); do
-    umount "$m" 2>/dev/null || umount -l "$m"
-  done
+  while IFS= read -r -d '' m; do
+    umount -- "$m" 2>/dev/null || umount -l -- "$m"
+  done < <(_accel_w32_mounts_under "$ACCEL_W32_ROOT" | sort -rz)
+}
+
+# Whether nothing is mounted on DIR or under it, each mount point named when one is.
+accel_w32_nothing_mounted() {
+  local m left=0
+  command -v findmnt >/dev/null || { echo "no findmnt here: what is mounted cannot be told"; return 1; }
+  while IFS= read -r -d '' m; do
+    echo "still mounted: $m"
+    left=1
+  done < <(_accel_w32_mounts_under "$1")
+  if mountpoint -q -- "$1"; then echo "a mount point itself: $1"; left=1; fi
+  return $left
+}
+
+# The chroot is removed only where this set-up made it (its marker, written before anything
+# else goes in) and only with nothing mounted in it: a bind mount of the checkout or of /tmp
+# would otherwise be emptied through it.
+accel_w32_remove_root() {
+  [ -e "$ACCEL_W32_ROOT" ] || return 0
+  if [ ! -f "$ACCEL_W32_ROOT/.accel-chroot" ]; then
+    echo "$ACCEL_W32_ROOT was not made by this set-up (no .accel-chroot in it): left as it is"
+    return 1
+  fi
+  accel_w32_umount
+  accel_w32_nothing_mounted "$ACCEL_W32_ROOT" || return 1
+  rm -rf --one-file-system -- "$ACCEL_W32_ROOT"
+}
+
+# The binfmt_misc entry for i386 programs, when one is there that this set-up did not
+# register (another qemu, binfmt-support): it is used as it is, never replaced.
+accel_w32_foreign_binfmt() {
+  [ -e "$ACCEL_W32_BINFMT/qemu-i386" ] &&
+    ! grep -qx "interpreter $ACCEL_W32_QEMU" "$ACCEL_W32_BINFMT/qemu-i386" 2>/dev/null
 }

@@ -17,17 +17,6 @@ static_assert(sizeof(RasConnW7A) == 720, "Windows 7 layout of the connection lis
 #endif
 static_assert(sizeof(RASPPPIPA) == 48, "PPP IP projection");
 
-namespace {
-
-std::string SystemDirectory() {
-  char dir[260];
-  UINT n = GetSystemDirectoryA(dir, sizeof dir);
-  if (n == 0 || n >= sizeof dir) return std::string();
-  return dir;
-}
-
-}  // namespace
-
 DWORD Dial(const char* serverHost, const char* userName, const char* password, HRASCONN*) {
   std::string phonebook = PhonebookPath(0);
   // User name and password are the account's: quoted, so a blank or a quote in them
@@ -49,7 +38,7 @@ DWORD Dial(const char* serverHost, const char* userName, const char* password, H
       worker->PostThreadMessage(WM_CORE_ERROR, ERROR_INVALID_PARAMETER, 0);
     return ERROR_INVALID_PARAMETER;
   }
-  std::string command = "\"" + SystemDirectory() + "\\rasdial.exe\" " + kEntryName + " " + user +
+  std::string command = "\"" + SystemProgramPath("rasdial.exe") + "\" " + kEntryName + " " + user +
                         " " + pass + " /phone:" + host + " /phonebook:" + book;
   RunSystemProgram("rasdial.exe", command.c_str(), SW_HIDE);
   return 0;
@@ -78,7 +67,7 @@ int FetchClientIp(HRASCONN conn, char* ipText, size_t ipTextSize) {
 namespace {
 
 UINT RunDisconnectCommand() {
-  std::string command = SystemDirectory() + "\\rasdial.exe " + kEntryName + " /DISCONNECT";
+  std::string command = SystemProgramPath("rasdial.exe") + " " + kEntryName + " /DISCONNECT";
   return RunSystemProgram("rasdial.exe", command.c_str(), SW_HIDE);
 }
 

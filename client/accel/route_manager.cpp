@@ -9,7 +9,9 @@
 #include "client/accel/route_table.h"
 #include "client/account/config_store.h"
 #include "client/diag/ui_worker_messages.h"
+#include "common/dotted_address.h"
 #include "common/run_log.h"
+#include "common/sized_table.h"
 #include "common/text_format.h"
 #include "common/xml_doc.h"
 
@@ -81,32 +83,25 @@ std::vector<TunnelKeepOut> TunnelKeepOuts(const CConfigStore& store) {
 bool ReadForwardTable(std::vector<RouteRow>& rows, const char* noMemoryText,
                       const char* readFailedText) {
   rows.clear();
-  ULONG size = 0;
-  DWORD rc = GetIpForwardTable(nullptr, &size, FALSE);
-  // The table may grow between the size probe and the read: a few more tries with the
-  // newer size.
-  for (int attempt = 0; attempt < 3 && rc == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
-    if (size < sizeof(DWORD)) break;
-    MIB_IPFORWARDTABLE* table = static_cast<MIB_IPFORWARDTABLE*>(std::calloc(1, size));
-    if (!table) {
-      CRunLog::WriteText(noMemoryText);
-      return false;
-    }
-    ULONG got = size;
-    rc = GetIpForwardTable(table, &got, FALSE);
-    if (rc == NO_ERROR) {
-      size_t fit = (size - offsetof(MIB_IPFORWARDTABLE, table)) / sizeof(MIB_IPFORWARDROW);
-      size_t n = table->dwNumEntries < fit ? table->dwNumEntries : fit;
-      rows.reserve(n);
-      for (size_t i = 0; i < n; ++i) rows.push_back(ToRouteRow(table->table[i]));
-    }
-    size = got;
-    std::free(table);
+  SizedTable table;
+  DWORD rc = table.Load([](unsigned char* buffer, uint32_t* size) -> uint32_t {
+    ULONG bytes = *size;
+    DWORD code = GetIpForwardTable(reinterpret_cast<MIB_IPFORWARDTABLE*>(buffer), &bytes, FALSE);
+    *size = bytes;
+    return code;
+  });
+  if (rc == kTableNoMemory) {
+    CRunLog::WriteText(noMemoryText);
+    return false;
   }
   if (rc != NO_ERROR) {
     CRunLog::WriteText(readFailedText);
     return false;
   }
+  size_t n = table.RowCount(offsetof(MIB_IPFORWARDTABLE, table), sizeof(MIB_IPFORWARDROW));
+  rows.reserve(n);
+  for (size_t i = 0; i < n; ++i)
+    rows.push_back(ToRouteRow(reinterpret_cast<const MIB_IPFORWARDTABLE*>(table.Data())->table[i]));
   return true;
 }
 
@@ -159,6 +154,11 @@ bool CRouteManager::AddRoute(const MIB_IPFORWARDROW& tmpl, const std::string& ne
     CRunLog::WriteText(BadRouteEntryText(netText, maskText));
     return false;
   }
+  return AddRow(built, tableError);
+}
+
+bool CRouteManager::AddRow(const RouteRow& built, DWORD* tableError) {
+  if (tableError) *tableError = NO_ERROR;
   MIB_IPFORWARDROW row = ToForwardRow(built);
   DWORD rc = RouteTable().CreateEntry(&row);
   if (tableError) *tableError = rc;
@@ -206,9 +206,12 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
   bool whole = WalkRouteList(doc, [&](RouteKind kind, const std::string& net, const std::string& mask) {
     // A network that would take over the default route, loopback or multicast is never
     // added, whatever list holds it; the neighbours still are.
-    std::string refusal = RefusedRouteEntryText(net, mask);
-    if (!refusal.empty()) {
-      CRunLog::WriteText(refusal);
+    RouteRow row;
+    std::string skipped;
+    if (!RouteListRowFor(ToRouteRow(kind == kRouteTunnel ? m_store->m_tunnelRoute
+                                                         : m_store->m_directRoute),
+                         net, mask, &row, &skipped)) {
+      CRunLog::WriteText(skipped);
       return;
     }
     if (kind == kRouteTunnel) {
@@ -221,8 +224,7 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
     }
     // A failing entry has been logged; the next one is tried all the same.
     DWORD error = NO_ERROR;
-    AddRoute(kind == kRouteTunnel ? m_store->m_tunnelRoute : m_store->m_directRoute, net, mask,
-             &error);
+    AddRow(row, &error);
     // A network left out of the tunnel is game traffic left unaccelerated; one that has its
     // route already (from an earlier connection: routes are never deleted) is not.
     if (kind == kRouteTunnel && error != NO_ERROR && error != kRouteExists) refused = true;

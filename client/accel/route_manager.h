@@ -47,6 +47,7 @@ class CRouteManager {
   // *tableError: what the routing table answered, NO_ERROR when it was not asked.
   bool AddRoute(const MIB_IPFORWARDROW& tmpl, const std::string& net, const std::string& mask,
                 DWORD* tableError = nullptr);
+  bool AddRow(const RouteRow& row, DWORD* tableError);
 
   void PinDnsServers(const std::vector<RouteRow>* existing);
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/dotted_address.h"
 #include "common/text_format.h"
 #include "common/xml_doc.h"
 
@@ -58,28 +59,6 @@ std::string RouteErrorText(uint32_t code) {
   }
 }
 
-bool ParseDottedAddress(const std::string& text, uint32_t* addr) {
-  unsigned char parts[4];
-  size_t pos = 0;
-  for (int p = 0; p < 4; ++p) {
-    if (p > 0) {
-      if (pos >= text.size() || text[pos] != '.') return false;
-      ++pos;
-    }
-    size_t begin = pos;
-    unsigned value = 0;
-    while (pos < text.size() && pos - begin < 4 && text[pos] >= '0' && text[pos] <= '9')
-      value = value * 10 + static_cast<unsigned>(text[pos++] - '0');
-    size_t digits = pos - begin;
-    if (digits == 0 || digits > 3 || value > 255) return false;
-    if (digits > 1 && text[begin] == '0') return false;
-    parts[p] = static_cast<unsigned char>(value);
-  }
-  if (pos != text.size()) return false;
-  std::memcpy(addr, parts, 4);
-  return true;
-}
-
 bool RouteRowFor(const RouteRow& tmpl, const std::string& net, const std::string& mask,
                  RouteRow* row) {
   uint32_t netAddr, maskAddr;
@@ -108,17 +87,44 @@ std::string BadRouteEntryText(const std::string& net, const std::string& mask) {
                 ShownEntryText(net).c_str(), ShownEntryText(mask).c_str());
 }
 
-std::string RefusedRouteEntryText(const std::string& net, const std::string& mask) {
-  uint32_t netAddr, maskAddr;
-  if (!ParseDottedAddress(net, &netAddr) || !ParseDottedAddress(mask, &maskAddr)) return "";
+namespace {
+
+// A network that would take over the default route (fewer than 8 leading one bits), or one
+// of this host, loopback, multicast and the reserved.
+bool NeverRouted(uint32_t netAddr, uint32_t maskAddr) {
   uint32_t m = HostOrder(maskAddr);
   // Leading one bits only: a mask that is not contiguous keeps its first run as prefix.
   bool shortPrefix = (m & 0xFF000000u) != 0xFF000000u;
   uint32_t first = HostOrder(netAddr & maskAddr) >> 24;
-  bool reserved = first == 0 || first == 127 || first >= 224;
-  if (!shortPrefix && !reserved) return "";
+  return shortPrefix || first == 0 || first == 127 || first >= 224;
+}
+
+std::string RefusedText(const std::string& net, const std::string& mask) {
   return Format("路由项的网络不允许添加，已跳过：net=\"%s\" mask=\"%s\"\r\n",
                 ShownEntryText(net).c_str(), ShownEntryText(mask).c_str());
+}
+
+}  // namespace
+
+std::string RefusedRouteEntryText(const std::string& net, const std::string& mask) {
+  uint32_t netAddr, maskAddr;
+  if (!ParseDottedAddress(net, &netAddr) || !ParseDottedAddress(mask, &maskAddr)) return "";
+  return NeverRouted(netAddr, maskAddr) ? RefusedText(net, mask) : "";
+}
+
+bool RouteListRowFor(const RouteRow& tmpl, const std::string& net, const std::string& mask,
+                     RouteRow* row, std::string* skipped) {
+  uint32_t netAddr, maskAddr;
+  if (!ParseDottedAddress(net, &netAddr) || !ParseDottedAddress(mask, &maskAddr)) {
+    *skipped = BadRouteEntryText(net, mask);
+    return false;
+  }
+  if (NeverRouted(netAddr, maskAddr)) {
+    *skipped = RefusedText(net, mask);
+    return false;
+  }
+  *row = BuildRouteRow(tmpl, netAddr, maskAddr);
+  return true;
 }
 
 TunnelEntryVerdict CTunnelEntryGuard::Check(const std::string& net, const std::string& mask,

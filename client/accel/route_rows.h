@@ -58,11 +58,6 @@ RouteRow BuildRouteRow(const RouteRow& tmpl, uint32_t net, uint32_t mask);
 // The run-log line for a failed route addition.
 std::string RouteErrorText(uint32_t code);
 
-// A dotted IPv4 address exactly: four decimal parts of 0 to 255 without leading zeros
-// (which inet_addr would read as octal), nothing before, between or after. Network byte
-// order. inet_addr takes far more ("1", "0x7f.1", "") and makes all ones of a failure.
-bool ParseDottedAddress(const std::string& text, uint32_t* addr);
-
 // The row to add for a network given as texts; false, and nothing to add, when net or mask
 // is not a dotted address (a missing attribute reads as ""): such an entry would route a
 // network nobody listed, all ones or the whole Internet. A mask that is not contiguous is
@@ -111,6 +106,12 @@ class CTunnelEntryGuard {
   uint64_t m_covered = 0;
   bool m_full = false;
 };
+
+// An entry of a downloaded route list, its texts parsed once: true with the row to add, or
+// false with the run-log line that says why it is skipped (BadRouteEntryText or
+// RefusedRouteEntryText).
+bool RouteListRowFor(const RouteRow& tmpl, const std::string& net, const std::string& mask,
+                     RouteRow* row, std::string* skipped);
 
 // The first row whose next hop is the tunnel's client address; -1 when none. An address
 // that no tunnel has (not dotted, 0.0.0.0 when the module did not learn it, or all ones)

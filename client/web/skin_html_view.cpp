@@ -14,6 +14,7 @@
 
 #include "client/web/desktop_shell.h"
 #include "client/web/nav_policy.h"
+#include "common/command_runner.h"
 
 namespace {
 
@@ -72,11 +73,9 @@ void SwitchOnBrowserProtections() {
   // for IE 6 SP2 and later, which XP SP3 has.
   typedef HRESULT(WINAPI * PFN_SetFeatureEnabled)(int, DWORD, BOOL);
   const DWORD kOnProcess = 0x2;
-  char path[MAX_PATH];
-  UINT n = GetSystemDirectoryA(path, MAX_PATH);
-  if (n == 0 || n + sizeof "\\urlmon.dll" > MAX_PATH) return;
-  lstrcpyA(path + n, "\\urlmon.dll");
-  HMODULE urlmon = LoadLibraryA(path);
+  std::string path = SystemProgramPath("urlmon.dll");
+  if (path.empty()) return;
+  HMODULE urlmon = LoadLibraryA(path.c_str());
   if (!urlmon) return;
   PFN_SetFeatureEnabled setFeature = reinterpret_cast<PFN_SetFeatureEnabled>(
       reinterpret_cast<void*>(GetProcAddress(urlmon, "CoInternetSetFeatureEnabled")));

@@ -302,6 +302,34 @@ void DriveMenusAndTray(ClientSession& s, HWND frame, HWND page) {
   EXPECT_TRUE(gui::WaitNoTopWindow(menu, e2e::kStepMs));
 }
 
+// A run killed in a scenario leaves the recorder in place of the prefix's programs; the next
+// session must neither keep the recorder as the original nor lose the one the killed run
+// kept, and its end puts every program back as it was.
+TEST(ClientE2E, PrefixProgramsSurviveARunKilledWhileCatchingCommands) {
+  char dir[MAX_PATH];
+  UINT n = GetSystemDirectoryA(dir, sizeof dir);
+  ASSERT_TRUE(n > 0 && n < sizeof dir);
+  const std::string notepad = std::string(dir, n) + "\\notepad.exe";
+  std::string original, recorder, now;
+  ASSERT_TRUE(ReadFileBytes(notepad, &original));
+  ASSERT_TRUE(ReadFileBytes(testing_support::EnvPath("COMMAND_RECORDER"), &recorder));
+  ASSERT_NE(original, recorder) << "the prefix holds the recorder already";
+  // Never ended, as a killed run's session never ends.
+  ClientSession* killed = new ClientSession("e2e_killed", nullptr);
+  ASSERT_TRUE(killed->CatchCommands());
+  ASSERT_TRUE(ReadFileBytes(notepad, &now));
+  ASSERT_EQ(now, recorder);
+  {
+    ClientSession next("e2e_after_kill", nullptr);
+    ASSERT_TRUE(next.CatchCommands());
+    ASSERT_TRUE(ReadFileBytes(notepad, &now));
+    EXPECT_EQ(now, recorder);
+  }
+  ASSERT_TRUE(ReadFileBytes(notepad, &now));
+  EXPECT_TRUE(now == original) << "notepad.exe did not come back as it was";
+  EXPECT_EQ(GetFileAttributesA((notepad + ".e2e-original").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST(ClientE2E, LoginRefusedTwiceThenCancelledLeavesNoWindow) {
   ClientSession s("e2e_cancel", nullptr);
   ASSERT_TRUE(s.WriteUserIni("RUN_COUNTER=1\r\n"));

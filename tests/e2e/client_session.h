@@ -75,6 +75,7 @@ class ClientSession {
   // The command recorder put in place of the prefix's sc.exe, net.exe, notepad.exe (system
   // directory) and explorer.exe (Windows directory) until the session ends, and as
   // browser.exe in the program directory: what the client starts there is caught, not run.
+  // The originals wait beside them (NAME.e2e-original) and survive a killed run.
   // Commands() is every command line caught so far, one a line. The planted copy lies
   // under those names and those of the report's programs in the program directory and in
   // the client's start folder (then a folder of its own); Planted() is what ran of it.

@@ -83,8 +83,8 @@ ClientSession::~ClientSession() {
   for (const auto& saved : m_restore) {
     if (saved.second.empty())
       DeleteFileA(saved.first.c_str());
-    else
-      CopyFileA(saved.second.c_str(), saved.first.c_str(), FALSE);
+    else if (CopyFileA(saved.second.c_str(), saved.first.c_str(), FALSE))
+      DeleteFileA(saved.second.c_str());
   }
   if (!m_version.empty()) RegDeleteKeyA(HKEY_CURRENT_USER, kAppDefaults);
   for (const std::string& name : m_env) SetEnvironmentVariableA(name.c_str(), nullptr);
@@ -258,18 +258,30 @@ bool ClientSession::CatchCommands() {
   SetEnv("ACCEL_COMMAND_RECORD", (m_dir + "\\commands.txt").c_str());
   DeleteFileA(DesktopRecord().c_str());
   const std::string system = SystemDir() + "\\", windows = WindowsDir() + "\\";
+  std::string recorder;
+  if (!ReadFileBytes(EnvPath("COMMAND_RECORDER"), &recorder) || recorder.empty()) {
+    std::fprintf(stderr, "e2e: cannot read the command recorder\n");
+    return false;
+  }
   for (const std::string& target : {system + "sc.exe", system + "net.exe",
                                     system + "notepad.exe", windows + "explorer.exe"}) {
-    // A program the prefix lacks is removed again; one it has comes back as it was.
-    std::string saved;
-    if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      saved = m_dir + "\\prefix_" + std::to_string(m_restore.size()) + ".exe";
-      if (!CopyFileA(target.c_str(), saved.c_str(), FALSE)) {
-        std::fprintf(stderr, "e2e: cannot keep %s (%lu)\n", target.c_str(), GetLastError());
-        return false;
-      }
+    // The original is kept beside it, under a name of its own, until a session puts it back:
+    // a run killed in a scenario leaves the recorder in its place and the copy there, and the
+    // next session, finding the recorder, keeps that copy rather than the recorder. A program
+    // the prefix lacks is removed again.
+    const std::string saved = target + ".e2e-original";
+    std::string bytes;
+    bool present = GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (present && !ReadFileBytes(target, &bytes)) {
+      std::fprintf(stderr, "e2e: cannot read %s\n", target.c_str());
+      return false;
     }
-    m_restore.emplace_back(target, saved);
+    if (present && bytes != recorder && !CopyFileA(target.c_str(), saved.c_str(), FALSE)) {
+      std::fprintf(stderr, "e2e: cannot keep %s (%lu)\n", target.c_str(), GetLastError());
+      return false;
+    }
+    bool kept = GetFileAttributesA(saved.c_str()) != INVALID_FILE_ATTRIBUTES;
+    m_restore.emplace_back(target, kept ? saved : std::string());
     if (!CopyInto("COMMAND_RECORDER", target)) return false;
   }
   return CopyInto("COMMAND_RECORDER", m_dir + "\\browser.exe");

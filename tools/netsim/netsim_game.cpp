@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/dotted_address.h"
 #include "common/text_format.h"
 
 namespace {
@@ -38,26 +39,6 @@ struct Peer {
   unsigned long sent = 0;
   unsigned long echoed = 0;
 };
-
-// Four decimal parts 0-255 and nothing else.
-bool ParseDotted(const char* s, in_addr* out) {
-  unsigned parts[4];
-  for (int i = 0; i < 4; ++i) {
-    if (*s < '0' || *s > '9') return false;
-    unsigned v = 0;
-    int digits = 0;
-    while (*s >= '0' && *s <= '9') {
-      v = v * 10 + static_cast<unsigned>(*s++ - '0');
-      if (++digits > 3 || v > 255) return false;
-    }
-    parts[i] = v;
-    if (i < 3 && *s++ != '.') return false;
-  }
-  if (*s != '\0') return false;
-  BYTE* b = reinterpret_cast<BYTE*>(&out->s_addr);
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<BYTE>(parts[i]);
-  return true;
-}
 
 bool ParseSeconds(const char* s, DWORD* out) {
   char* end = nullptr;
@@ -153,10 +134,12 @@ int Run(int argc, char** argv) {
   std::vector<Peer> peers;
   for (int i = 3; i < argc; ++i) {
     Peer p;
-    if (!ParseDotted(argv[i], &p.addr)) {
+    uint32_t addr = 0;
+    if (!ParseDottedAddress(argv[i], &addr)) {
       std::fprintf(stderr, "netsim_game: not an IPv4 address: %s\n", argv[i]);
       return 2;
     }
+    p.addr.s_addr = addr;
     for (const Peer& q : peers) {
       if (q.addr.s_addr == p.addr.s_addr) {
         std::fprintf(stderr, "netsim_game: address given twice: %s\n", argv[i]);

@@ -1,6 +1,7 @@
 // service_stub: the local stand-in of the accelerator service for tests and for running
 // the client on one machine. See README.md beside this file.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,11 +23,14 @@
 
 namespace {
 
+// A new file only, never through a link: the stand-in may run as root, and a name in a
+// shared folder could otherwise point at any file of the machine.
 bool WritePidFile(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "w");
-  if (!f) return false;
-  bool ok = std::fprintf(f, "%ld\n", static_cast<long>(getpid())) > 0;
-  return std::fclose(f) == 0 && ok;
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  std::string text = std::to_string(static_cast<long>(getpid())) + "\n";
+  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return close(fd) == 0 && ok;
 }
 
 }  // namespace
@@ -106,7 +110,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!options.pid_path.empty() && !WritePidFile(options.pid_path)) {
-    std::fprintf(stderr, "service_stub: cannot write %s\n", options.pid_path.c_str());
+    std::fprintf(stderr, "service_stub: cannot write %s (it must not exist yet): %s\n",
+                 options.pid_path.c_str(), std::strerror(errno));
     return 1;
   }
 

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/dotted_address.h"
 #include "netlink_routes.h"
 #include "netsim_rules.h"
 #include "request_recorder.h"
@@ -146,7 +147,9 @@ bool NetSim::Start(const std::string& packets_path, std::string* error) {
     return false;
   }
   if (!packets_path.empty()) {
-    packets_fd_ = open(packets_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Never through a link: the simulated network runs as root.
+    packets_fd_ =
+        open(packets_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (packets_fd_ < 0) {
       *error = "cannot open packet record " + packets_path + ": " + std::strerror(errno);
       return false;
@@ -224,7 +227,7 @@ NetSim::Answer NetSim::Tunnel(const std::multimap<std::string, std::string>& que
     return {500, "ERROR need up=<client>&server=<server> or down=<client>\n"};
   }
   uint32_t client = 0;
-  if (!ParseDottedAddress(up ? *up : *down, &client)) return {500, "ERROR bad client address\n"};
+  if (!ParseDottedAddressHostOrder(up ? *up : *down, &client)) return {500, "ERROR bad client address\n"};
   if (down) {
     WhilePacketThreadParked([&] {
       if (ppp_.fd >= 0 && ppp_.local == client) ClosePpp();
@@ -233,7 +236,7 @@ NetSim::Answer NetSim::Tunnel(const std::multimap<std::string, std::string>& que
   }
   const std::string* server_text = Param(query, "server");
   uint32_t server = 0;
-  if (!server_text || !ParseDottedAddress(*server_text, &server)) {
+  if (!server_text || !ParseDottedAddressHostOrder(*server_text, &server)) {
     return {500, "ERROR bad server address\n"};
   }
   const std::string* drop_text = Param(query, "drop_ms");

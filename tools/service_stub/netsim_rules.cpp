@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "common/dotted_address.h"
 #include "request_recorder.h"
 
 namespace stub {
@@ -77,28 +78,6 @@ void WriteIpHeader(uint8_t* h, size_t payload_len, uint16_t id, int proto, uint3
 
 }  // namespace
 
-bool ParseDottedAddress(const std::string& text, uint32_t* address) {
-  uint32_t value = 0;
-  size_t pos = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (pos >= text.size() || text[pos] != '.') return false;
-      ++pos;
-    }
-    size_t start = pos;
-    unsigned n = 0;
-    while (pos < text.size() && pos - start < 3 && text[pos] >= '0' && text[pos] <= '9') {
-      n = n * 10 + static_cast<unsigned>(text[pos] - '0');
-      ++pos;
-    }
-    if (pos == start || n > 255) return false;
-    value = value << 8 | n;
-  }
-  if (pos != text.size()) return false;
-  *address = value;
-  return true;
-}
-
 std::string FormatAddress(uint32_t a) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
@@ -120,8 +99,8 @@ RoutePlan PlanForwardEntry(const std::multimap<std::string, std::string>& query,
   uint32_t dest_v = 0, mask_v = 0, nexthop_v = 0, ifindex_v = 0, metric_v = 0;
   if (!OneParam(query, "dest", &dest) || !OneParam(query, "mask", &mask) ||
       !OneParam(query, "nexthop", &nexthop) || !OneParam(query, "ifindex", &ifindex) ||
-      !OneParam(query, "metric", &metric) || !ParseDottedAddress(dest, &dest_v) ||
-      !ParseDottedAddress(mask, &mask_v) || !ParseDottedAddress(nexthop, &nexthop_v) ||
+      !OneParam(query, "metric", &metric) || !ParseDottedAddressHostOrder(dest, &dest_v) ||
+      !ParseDottedAddressHostOrder(mask, &mask_v) || !ParseDottedAddressHostOrder(nexthop, &nexthop_v) ||
       !ParseDecimal(ifindex, &ifindex_v) || !ParseDecimal(metric, &metric_v)) {
     return plan;
   }

@@ -18,8 +18,6 @@ constexpr int kWinGenFailure = 31;         // ERROR_GEN_FAILURE
 constexpr int kWinInvalidParameter = 87;   // ERROR_INVALID_PARAMETER
 constexpr int kWinAlreadyExists = 5010;    // ERROR_OBJECT_ALREADY_EXISTS
 
-// Strict dotted quad: four decimal parts of 1-3 digits, each at most 255.
-bool ParseDottedAddress(const std::string& text, uint32_t* address);
 std::string FormatAddress(uint32_t address);
 // Prefix length of a contiguous mask, or -1.
 int MaskPrefixLength(uint32_t mask);

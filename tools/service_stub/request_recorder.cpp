@@ -77,7 +77,8 @@ RequestRecorder::~RequestRecorder() {
 
 bool RequestRecorder::Open(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // Never through a link: the stand-in may run as root.
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
     *error = "cannot open record file " + path + ": " + std::strerror(errno);
     return false;

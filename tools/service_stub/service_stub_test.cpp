@@ -7,7 +7,8 @@
 #include <sched.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "netsim.h"
 
 extern char** environ;
 
@@ -85,7 +88,9 @@ class StubRun : public ::testing::Test {
     ASSERT_EQ(std::system(cmd.c_str()), 0);
   }
 
-  // Starts the program; with ready set, waits for its ports line. Returns the pid.
+  // Starts the program; with ready set, waits for its ports line. Returns the pid. The
+  // program dies with this test's process: one killed in a test's own network namespace
+  // must not stay behind holding it.
   pid_t Spawn(std::vector<std::string> args, bool ready = true) {
     args.insert(args.begin(), SERVICE_STUB_EXE);
     std::vector<char*> argv;
@@ -93,14 +98,17 @@ class StubRun : public ::testing::Test {
     argv.push_back(nullptr);
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, SERVICE_STUB_EXE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == 0) {
+      // Only calls that are safe after a fork until the program runs.
+      if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent || dup2(out[1], 1) < 0)
+        _exit(127);
+      execve(SERVICE_STUB_EXE, argv.data(), environ);
+      _exit(127);
+    }
     close(out[1]);
-    if (rc != 0) {
+    if (pid < 0) {
       close(out[0]);
       return -1;
     }
@@ -420,6 +428,17 @@ TEST_F(StubRun, CommandLineMistakesEndTheProgramWithoutServing) {
   EXPECT_EQ(output_.rfind("usage: service_stub", 0), 0u);
   EXPECT_EQ(WaitExit(Spawn({"--bogus"}, false), std::chrono::seconds(10)), 2);
   EXPECT_EQ(WaitExit(Spawn({"--data", dir_ + "/missing"}, false), std::chrono::seconds(10)), 1);
+  // It may run as root: no output file through a link, no pid file over an existing one.
+  const std::string elsewhere = dir_ + "/elsewhere", link = dir_ + "/link";
+  WriteWhole(elsewhere, "kept\n");
+  ASSERT_EQ(symlink(elsewhere.c_str(), link.c_str()), 0);
+  for (const std::vector<std::string>& wrong :
+       {std::vector<std::string>{"--record", link}, {"--pidfile", link}, {"--pidfile", elsewhere}}) {
+    std::vector<std::string> args = {"--list-port", "0", "--web-port", "0", "--login-port", "0"};
+    args.insert(args.end(), wrong.begin(), wrong.end());
+    EXPECT_EQ(WaitExit(Spawn(args, false), std::chrono::seconds(10)), 1) << wrong[0] << " " << wrong[1];
+  }
+  EXPECT_EQ(ReadWhole(elsewhere), "kept\n");
   // A port that is taken is an error, not a silent second listener.
   Start();
   EXPECT_EQ(WaitExit(Spawn({"--list-port", std::to_string(list_port_), "--web-port", "0"}, false),
@@ -578,19 +597,21 @@ TEST_F(StubRun, ATakenLoginPortIsAnError) {
 }
 
 
-// The simulated network as a run meets it, as root: refused in the host's namespace, and
-// inside a namespace of this test's own (entered by this thread only, and left again, so
-// the namespace ends with the stand-in) the PC's link, the routing table that answers as
-// Windows does, the tunnel and the echo of a game datagram through it.
+// The simulated network as a run meets it, as root: refused in the host's namespace (asked
+// in this process: a stand-in started there to see it refuse would, were the refusal
+// broken, make its devices and routes in the host's network), and inside a namespace of
+// this test's own (entered by this thread only, and left again, so the namespace ends with
+// the stand-in) the PC's link, the routing table that answers as Windows does, the tunnel
+// and the echo of a game datagram through it.
 TEST_F(StubRun, NetsimHoldsTheNetworkOfANamespaceOfItsOwn) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces and tun devices";
   Start();
   EXPECT_EQ(Get(web_port_, "/_routes")->status, 404);
   EXPECT_EQ(Get(web_port_, "/_tunnel?up=10.8.0.2&server=10.8.0.1")->status, 404);
   EXPECT_EQ(Stop(), 0);
-  EXPECT_EQ(WaitExit(Spawn({"--netsim", "--list-port", "0", "--web-port", "0", "--login-port", "0"}, false),
-                     std::chrono::seconds(10)),
-            2);
+  std::string why;
+  EXPECT_FALSE(stub::InOwnNetworkNamespace(&why));
+  EXPECT_TRUE(Has(why, "host's network namespace")) << why;
 
   int host_ns = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
   ASSERT_GE(host_ns, 0);
@@ -602,8 +623,20 @@ TEST_F(StubRun, NetsimHoldsTheNetworkOfANamespaceOfItsOwn) {
       close(fd);
     }
   } back{host_ns};
+  EXPECT_TRUE(stub::InOwnNetworkNamespace(&why)) << why;
 
+  // Output files are never opened through a link, here where the stand-in runs as root.
   const std::string packets = dir_ + "/packets.jsonl";
+  const std::string elsewhere = dir_ + "/elsewhere";
+  WriteWhole(elsewhere, "kept\n");
+  ASSERT_EQ(symlink(elsewhere.c_str(), packets.c_str()), 0);
+  EXPECT_EQ(WaitExit(Spawn({"--netsim", "--packets", packets, "--list-port", "0", "--web-port", "0",
+                            "--login-port", "0"},
+                           false),
+                     std::chrono::seconds(10)),
+            1);
+  EXPECT_EQ(ReadWhole(elsewhere), "kept\n");
+  ASSERT_EQ(unlink(packets.c_str()), 0);
   Start({"--netsim", "--packets", packets});
   EXPECT_TRUE(Has(output_, ", simulated network: lan0 198.18.0.2 peer 198.18.0.1")) << output_;
   auto routes = [&] { return Get(web_port_, "/_routes")->body; };
@@ -680,6 +713,34 @@ TEST_F(StubRun, NetsimHoldsTheNetworkOfANamespaceOfItsOwn) {
   EXPECT_EQ(if_nametoindex("ppp1"), 0u);
   EXPECT_EQ(Get(web_port_, "/_tunnel?up=10.8.0.x&server=10.8.0.1")->status, 500);
   EXPECT_EQ(Stop(), 0);
+
+  // A stand-in started here dies with the process that started it: a killed test leaves
+  // nothing holding its namespace. A helper process starts one, which is then seen to end
+  // when the helper is killed.
+  int ready[2];
+  ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+  pid_t helper = fork();
+  ASSERT_GE(helper, 0);
+  if (helper == 0) {
+    pid_t stand_in = Spawn({"--netsim", "--list-port", "0", "--web-port", "0", "--login-port", "0"});
+    if (output_.find("simulated network") == std::string::npos) stand_in = -1;
+    (void)!write(ready[1], &stand_in, sizeof stand_in);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  pid_t stand_in = -1;
+  pollfd wait_ready{ready[0], POLLIN, 0};
+  if (poll(&wait_ready, 1, 20000) > 0) (void)!read(ready[0], &stand_in, sizeof stand_in);
+  close(ready[0]);
+  int stand_in_fd = stand_in > 0 ? static_cast<int>(syscall(SYS_pidfd_open, stand_in, 0)) : -1;
+  kill(helper, SIGKILL);
+  waitpid(helper, nullptr, 0);
+  ASSERT_GE(stand_in_fd, 0) << "the helper's stand-in did not start";
+  pollfd ended{stand_in_fd, POLLIN, 0};
+  EXPECT_EQ(poll(&ended, 1, 5000), 1) << "the stand-in outlived the process that started it";
+  if (ended.revents == 0) kill(stand_in, SIGKILL);
+  close(stand_in_fd);
 }
 
 }  // namespace

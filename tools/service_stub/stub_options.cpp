@@ -28,7 +28,7 @@ const char* StubUsage() {
          "                      /send_report.php and /vpn_auth.php (default 80; 0: any free port)\n"
          "  --login-port N      UDP port of the login datagrams (default 8001; 0: any free port)\n"
          "  --record FILE       append one JSON line per request received to FILE\n"
-         "  --pidfile FILE      write the process id to FILE, removed again on exit\n"
+         "  --pidfile FILE      write the process id to FILE (a new one), removed again on exit\n"
          "  --fault PATH=MODE   answer PATH (\"login\": the login datagrams, \"*\": every path)\n"
          "                      with MODE from the start;\n"
          "                      MODE is normal, 404, 500, slow:<ms>, cut or drop (repeatable)\n"
