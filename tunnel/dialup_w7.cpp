@@ -19,6 +19,11 @@ static_assert(sizeof(RASPPPIPA) == 48, "PPP IP projection");
 
 DWORD Dial(const char* serverHost, const char* userName, const char* password, HRASCONN*) {
   std::string phonebook = PhonebookPath(0);
+  if (phonebook.empty()) {
+    if (CWorker* worker = g_pRunningWorker)
+      worker->PostThreadMessage(WM_CORE_ERROR, ERROR_CANNOT_OPEN_PHONEBOOK, 0);
+    return ERROR_CANNOT_OPEN_PHONEBOOK;
+  }
   // User name and password are the account's: quoted, so a blank or a quote in them
   // cannot split or alter the command's arguments.
   std::string user, pass, host, book;

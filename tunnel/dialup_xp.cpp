@@ -79,7 +79,9 @@ DWORD Dial(const char* serverHost, const char* userName, const char* password, H
     // Every attempt gets a phonebook of its own: a file the service still holds from an
     // attempt it has not let go of is what makes it answer 756.
     std::string phonebook = PhonebookPath(InterlockedIncrement(&g_nPhonebookSerial));
-    DWORD code = RasApi().SetEntryProperties(phonebook.c_str(), kEntryName, &entry, sizeof entry);
+    DWORD code = phonebook.empty()
+                     ? ERROR_CANNOT_OPEN_PHONEBOOK
+                     : RasApi().SetEntryProperties(phonebook.c_str(), kEntryName, &entry, sizeof entry);
     if (code != 0) {
       WriteLog("拨号参数初始化失败！\r\n");
       PostToWorker(WM_CORE_ERROR, code, 0);

@@ -34,12 +34,11 @@ struct CModuleStartup {
     char exe[kHostDirSize];
     DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
     char* slash = (n > 0 && n < sizeof exe) ? std::strrchr(exe, '\\') : nullptr;
-    if (slash) {
-      *slash = '\0';
-      CopyCut(g_szHostDir, sizeof g_szHostDir, exe);
-    } else {
-      CopyCut(g_szHostDir, sizeof g_szHostDir, ".\\");
-    }
+    // Without the host's own folder there is no folder of ours: the current directory
+    // would be whoever started the elevated client's choice. No log, and no phonebook.
+    if (!slash || slash == exe) return;
+    *slash = '\0';
+    CopyCut(g_szHostDir, sizeof g_szHostDir, exe);
     std::string cache = std::string(g_szHostDir) + "\\Cache";
     DWORD attrs = GetFileAttributesA(cache.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY))
@@ -80,6 +79,8 @@ void StoreConnectParams(const ConnectParams& params) {
 }
 
 std::string PhonebookPath(int serial) {
+  // An empty name would be the system's own phonebook.
+  if (g_szHostDir[0] == '\0') return std::string();
   return Format("%s\\cache\\velanet_%d.pbk", g_szHostDir, serial);
 }
 

@@ -92,7 +92,8 @@ CAccMainDlg::CAccMainDlg()
   std::string path = std::string(store.ProgramDir()) +
                      TunnelModuleName(store.m_osVersion.dwMajorVersion,
                                       store.m_osVersion.dwMinorVersion);
-  m_hModule = LoadLibraryA(path.c_str());
+  // No program folder known: "\\tunnel_xp.dll" would be the current drive's root.
+  m_hModule = store.ProgramDir()[0] ? LoadLibraryA(path.c_str()) : nullptr;
   if (m_hModule) {
     m_pfnInit = Bind<PFN_InitCoreApi>(m_hModule, "InitCoreApi");
     m_pfnUninit = Bind<PFN_UninitCoreApi>(m_hModule, "UninitCoreApi");

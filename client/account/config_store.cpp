@@ -115,27 +115,27 @@ void CConfigStore::Construct(const std::string& programFile, WorkerStarter start
   m_osVersion.dwOSVersionInfoSize = sizeof m_osVersion;
   GetVersionExA(&m_osVersion);
 
-  // 2. Program directory: the program file cut at its last backslash.
-  if (programFile.empty()) {
-    CopyCut(m_programDir, sizeof m_programDir, ".\\");
-  } else {
-    std::string dir = programFile;
-    size_t slash = dir.rfind('\\');
-    dir.erase(slash == std::string::npos ? 0 : slash);
-    CopyCut(m_programDir, sizeof m_programDir, dir.c_str());
-  }
+  // 2. Program directory: the program file cut at its last backslash. When the program's
+  // own path cannot be had it stays empty: a stand-in such as ".\\" would be the current
+  // directory, which whoever starts the elevated client chooses, and every file, library
+  // and phonebook would be looked for there. Then there are no local files at all.
+  size_t slash = programFile.rfind('\\');
+  if (slash != std::string::npos && slash > 0)
+    CopyCut(m_programDir, sizeof m_programDir, programFile.substr(0, slash).c_str());
+  bool known = m_programDir[0] != '\0';
 
   // 3. The cache directory, where every local file of the client lies.
   std::string cacheDir = std::string(m_programDir) + "\\Cache";
-  DWORD attributes = GetFileAttributesA(cacheDir.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+  DWORD attributes = known ? GetFileAttributesA(cacheDir.c_str()) : INVALID_FILE_ATTRIBUTES;
+  if (known && (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
     CreateProtectedDirectory(cacheDir.c_str());
 
   // 4. The run log lies beside the lists.
-  CRunLog::SetPath((std::string(m_programDir) + "\\Cache\\" + "velavpn.log").c_str());
+  if (known) CRunLog::SetPath((std::string(m_programDir) + "\\Cache\\velavpn.log").c_str());
 
   // 5. Service addresses and the program version.
-  m_hosts = ReadServiceHosts(std::string(m_programDir) + "\\service.ini");
+  m_hosts = known ? ReadServiceHosts(std::string(m_programDir) + "\\service.ini")
+                  : DefaultServiceHosts();
   m_siteUrl = "http://" + m_hosts.web;
   m_registerUrl = "http://" + m_hosts.forum + "/register.php";
   m_errorUrl = ClientPageUrl("/error.php");
@@ -163,6 +163,7 @@ BOOL CConfigStore::PostToWorker(UINT message, WPARAM wParam, LPARAM lParam) cons
 }
 
 std::string CConfigStore::CachePath(const char* name) const {
+  if (m_programDir[0] == '\0') return std::string();
   std::string path = Format("%s\\Cache\\%s", m_programDir, name ? name : "");
   if (path.size() >= kCachePathBytes) return std::string();
   return path;

@@ -111,6 +111,23 @@ TEST_F(StoreTest, CachePathRule) {
   EXPECT_EQ("", store.CachePath(std::string(500, 'a').c_str()));
 }
 
+TEST_F(StoreTest, UnknownProgramFolderMeansNoLocalFilesAtAll) {
+  // The program's own path could not be had: nothing falls back on the current directory,
+  // where a planted service.ini or library would be taken.
+  UseService(kStandIn);
+  char cwd[MAX_PATH];
+  GetCurrentDirectoryA(sizeof cwd, cwd);
+  SetCurrentDirectoryA(dir_.c_str());
+  {
+    CConfigStore store("accelclient.exe");
+    EXPECT_STREQ("", store.ProgramDir());
+    EXPECT_EQ("", store.CachePath("servers.xml"));
+    EXPECT_EQ(DefaultServiceHosts().client, store.Hosts().client);
+  }
+  SetCurrentDirectoryA(cwd);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(Cache("servers.xml").c_str()));
+}
+
 TEST_F(StoreTest, ServiceIniPointsTheAddressesAtItsHosts) {
   UseService(kStandIn);
   CConfigStore store(exe_);

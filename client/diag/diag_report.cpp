@@ -13,7 +13,8 @@ const char kDefaultReachHost[] = "www.baidu.com";
 }  // namespace
 
 std::string ReportReachHost(const char* programDir) {
-  std::string ini = std::string(programDir ? programDir : "") + "\\service.ini";
+  if (!programDir || programDir[0] == '\0') return kDefaultReachHost;
+  std::string ini = std::string(programDir) + "\\service.ini";
   char value[260] = "";
   GetPrivateProfileStringA("Service", "ReachHost", "", value, sizeof value, ini.c_str());
   return IsServiceHostName(value) ? std::string(value) : std::string(kDefaultReachHost);

@@ -20,6 +20,8 @@ typedef void(WINAPI* PFN_DllStartWorker)(HWND notifyWindow);
 
 // Libraries of the program directory that stay loaded until the process ends.
 HMODULE LoadFromProgramDir(const char* name) {
+  // No program folder known: a bare name would be searched for, which is not our file.
+  if (ConfigStore().ProgramDir()[0] == '\0') return nullptr;
   std::string path = std::string(ConfigStore().ProgramDir()) + "\\" + name;
   return LoadLibraryA(path.c_str());
 }

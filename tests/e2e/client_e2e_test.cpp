@@ -1,6 +1,7 @@
 // End-to-end scenarios: the real accelclient.exe under Wine against the service stand-in and
 // the simulated dial-up service, driven from outside like a user drives it. Each test is one
 // start of the client and walks through several steps, because a start costs seconds.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -791,6 +792,60 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
   e2e::DeleteMachineKey(gameKey);
 }
 
+// The PC moves to another network between two connections (the stand-in's lan1 with its
+// gateway 198.18.1.1 takes the default route, lan0 loses its routes): the next connection
+// pins the game's direct networks and the resolver through the new gateway, and the speed
+// line follows the new interface. The PC is moved back at the end.
+void MoveToAnotherNetwork(HWND page) {
+  HWND status = gui::FindControl(page, kStatus);
+  ASSERT_TRUE(gui::Click(gui::FindControl(page, kDisconnect)));
+  ASSERT_TRUE(gui::WaitText(status, kDisconnected, e2e::kDialMs)) << gui::GetText(status);
+  std::string body;
+  ASSERT_EQ(testing_support::HttpRequest(80, "GET", "/_lan?move=new", "", &body), 200) << body;
+  ASSERT_TRUE(gui::Click(gui::FindControl(page, kConnect)));
+  EXPECT_TRUE(gui::WaitText(status, kConnected, e2e::kDialMs)) << gui::GetText(status);
+  const std::vector<std::string> wanted = {"0.0.0.0/0 198.18.1.1 lan1", "198.19.0.0/24 198.18.1.1 lan1",
+                                           "203.0.113.0/24 198.18.1.1 lan1",
+                                           "198.51.100.0/24 198.18.1.1 lan1"};
+  std::vector<std::string> routes;
+  DWORD end = GetTickCount() + e2e::kStepMs;
+  for (;;) {
+    routes = e2e::KernelRoutes();
+    bool all = true;
+    for (const std::string& r : wanted) all = all && HasRoute(routes, r);
+    if (all || static_cast<LONG>(GetTickCount() - end) > 0) break;
+    Sleep(200);
+  }
+  for (const std::string& r : wanted) EXPECT_TRUE(HasRoute(routes, r)) << r << "\n" << Joined(routes);
+  EXPECT_EQ(gui::GetText(status), kConnected);
+  // Datagrams to a direct network, echoed by the stand-in behind lan1: the speed line moves.
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(27015);
+  to.sin_addr.s_addr = inet_addr("203.0.113.10");
+  char payload[200] = {};
+  std::string speed;
+  bool moving = false;
+  end = GetTickCount() + 8000;
+  while (!moving && static_cast<LONG>(GetTickCount() - end) < 0) {
+    for (int i = 0; i < 10; ++i)
+      sendto(sock, payload, sizeof payload, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    Sleep(100);
+    speed = gui::GetText(gui::FindControl(page, kSpeed));
+    float up = 0, down = 0;
+    moving = std::sscanf(speed.c_str(), "上传：%f kb，下载：%f kb", &up, &down) == 2 && up > 0 &&
+             down > 0;
+  }
+  closesocket(sock);
+  EXPECT_TRUE(moving) << speed;
+  ASSERT_TRUE(gui::Click(gui::FindControl(page, kDisconnect)));
+  EXPECT_TRUE(gui::WaitText(status, kDisconnected, e2e::kDialMs)) << gui::GetText(status);
+  EXPECT_EQ(testing_support::HttpRequest(80, "GET", "/_lan?move=back", "", &body), 200) << body;
+}
+
 TEST(ClientE2E, DroppedConnectionUnderTheWindows7Module) {
   ClientSession s("e2e_w7", "win7");
   s.SetEnv("ACCEL_DIALUP_DELAY_MS", "50");
@@ -921,6 +976,8 @@ TEST(ClientE2E, DroppedConnectionUnderTheWindows7Module) {
     EXPECT_TRUE(gui::WaitText(status, ConnectedText(), e2e::kDialMs)) << gui::GetText(status);
     EXPECT_EQ(e2e::Requests("/vpn_auth.php") - dials, 1u);
   }
+
+  if (e2e::Netsim()) MoveToAnotherNetwork(page);
 
   PostMessageA(frame, WM_COMMAND, kMenuExit, 0);
   ASSERT_TRUE(s.WaitExit(e2e::kStepMs));

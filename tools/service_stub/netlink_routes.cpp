@@ -168,6 +168,23 @@ int AddRoute(uint32_t dest, int prefix_len, uint32_t gateway, int ifindex) {
   return Transact(r.h());
 }
 
+int DeleteRoute(uint32_t dest, int prefix_len, uint32_t gateway, int ifindex) {
+  if (prefix_len < 0 || prefix_len > 32) return EINVAL;
+  Request r{};
+  r.h()->nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
+  r.h()->nlmsg_type = RTM_DELROUTE;
+  rtmsg* rt = static_cast<rtmsg*>(NLMSG_DATA(r.h()));
+  rt->rtm_family = AF_INET;
+  rt->rtm_dst_len = static_cast<unsigned char>(prefix_len);
+  rt->rtm_table = RT_TABLE_MAIN;
+  rt->rtm_scope = RT_SCOPE_NOWHERE;  // any scope
+  if (prefix_len > 0) AddAddrAttr(r, RTA_DST, dest);
+  if (gateway) AddAddrAttr(r, RTA_GATEWAY, gateway);
+  uint32_t oif = static_cast<uint32_t>(ifindex);
+  AddAttr(r, RTA_OIF, &oif, sizeof oif);
+  return Transact(r.h());
+}
+
 int DumpMainRoutes(std::vector<RouteEntry>* routes) {
   routes->clear();
   Socket s;

@@ -25,6 +25,8 @@ int AddPeerAddress(int ifindex, uint32_t local, uint32_t peer);
 // A static route in the main table, created only when no route of that destination and
 // prefix exists (priority 0 always). gateway 0: on-link (scope link).
 int AddRoute(uint32_t dest, int prefix_len, uint32_t gateway, int ifindex);
+// Removes that route of the main table.
+int DeleteRoute(uint32_t dest, int prefix_len, uint32_t gateway, int ifindex);
 // The main table's IPv4 routes in the kernel's order.
 int DumpMainRoutes(std::vector<RouteEntry>* routes);
 // The local IPv4 addresses of one interface.

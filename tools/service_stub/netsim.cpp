@@ -136,6 +136,7 @@ NetSim::~NetSim() {
   Stop();
   if (lan_.fd >= 0) close(lan_.fd);
   if (ppp_.fd >= 0) close(ppp_.fd);
+  if (newLan_.fd >= 0) close(newLan_.fd);
   if (wake_fd_ >= 0) close(wake_fd_);
   if (packets_fd_ >= 0) close(packets_fd_);
 }
@@ -217,6 +218,7 @@ NetSim::Answer NetSim::Handle(const std::string& path,
                               const std::multimap<std::string, std::string>& query) {
   if (path == "/_tunnel") return Tunnel(query);
   if (path == "/_route") return Route(query);
+  if (path == "/_lan") return Lan(query);
   return Routes();
 }
 
@@ -280,6 +282,45 @@ NetSim::Answer NetSim::Route(const std::multimap<std::string, std::string>& quer
   return {200, std::to_string(WindowsCodeForRouteErrno(rc))};
 }
 
+// The PC moves to another network and back. lan1 comes up with the default route, and every
+// route of lan0 goes, as when its adapter is unplugged; lan0 itself stays, without routes,
+// because Wine keeps the index it first saw for a name and a new lan0 would be handed to
+// later scenarios under the old one. Back: lan1 goes with its routes, the default route
+// returns to lan0 (what the client pinned there comes back with its next connection).
+NetSim::Answer NetSim::Lan(const std::multimap<std::string, std::string>& query) {
+  const std::string* move = Param(query, "move");
+  if (!move || (*move != "new" && *move != "back")) return {500, "ERROR need move=new or move=back\n"};
+  Answer answer{200, "OK"};
+  WhilePacketThreadParked([&] {
+    if (*move == "back") {
+      if (newLan_.fd >= 0) close(newLan_.fd);
+      newLan_ = Device();
+      int rc = nl::AddRoute(0, 0, kLanPeer, lan_.ifindex);
+      if (rc != 0 && rc != EEXIST) answer = {500, std::string("ERROR ") + std::strerror(rc) + "\n"};
+      return;
+    }
+    if (newLan_.fd >= 0) return;
+    const char* step = "";
+    int rc = OpenTunDevice("lan1", kNewLanAddress, kNewLanPeer, &newLan_.fd, &newLan_.ifindex, &step);
+    if (rc != 0) {
+      answer = {500, std::string("ERROR ") + step + ": " + std::strerror(rc) + "\n"};
+      return;
+    }
+    newLan_.name = "lan1";
+    newLan_.local = kNewLanAddress;
+    std::vector<nl::RouteEntry> routes;
+    nl::DumpMainRoutes(&routes);
+    for (const nl::RouteEntry& r : routes) {
+      // The kernel's own route to the peer stays with the address.
+      if (r.ifindex == lan_.ifindex && !(r.gateway == 0 && r.prefix_len == 32 && r.dest == kLanPeer))
+        nl::DeleteRoute(r.dest, r.prefix_len, r.gateway, r.ifindex);
+    }
+    rc = nl::AddRoute(0, 0, kNewLanPeer, newLan_.ifindex);
+    if (rc != 0) answer = {500, std::string("ERROR default route: ") + std::strerror(rc) + "\n"};
+  });
+  return answer;
+}
+
 NetSim::Answer NetSim::Routes() {
   std::vector<nl::RouteEntry> routes;
   int rc = nl::DumpMainRoutes(&routes);
@@ -311,8 +352,10 @@ void NetSim::Run() {
       }
       timeout = static_cast<int>(left) + 1;
     }
-    pollfd fds[3] = {{wake_fd_, POLLIN, 0}, {lan_.fd, POLLIN, 0}, {ppp_.fd, POLLIN, 0}};
-    nfds_t count = ppp_.fd >= 0 ? 3 : 2;
+    // A closed device's slot has fd -1, which poll passes over.
+    pollfd fds[4] = {{wake_fd_, POLLIN, 0}, {lan_.fd, POLLIN, 0}, {ppp_.fd, POLLIN, 0},
+                     {newLan_.fd, POLLIN, 0}};
+    nfds_t count = 4;
     lock.unlock();
     int n = poll(fds, count, timeout);
     lock.lock();
@@ -326,7 +369,8 @@ void NetSim::Run() {
     // Devices change only while this thread is parked, so the descriptors polled are
     // still the ones open.
     if (fds[1].revents & POLLIN) ReadPackets(lan_);
-    if (count == 3 && (fds[2].revents & POLLIN)) ReadPackets(ppp_);
+    if (ppp_.fd >= 0 && (fds[2].revents & POLLIN)) ReadPackets(ppp_);
+    if (newLan_.fd >= 0 && (fds[3].revents & POLLIN)) ReadPackets(newLan_);
   }
   // From here on changes go ahead without this thread.
   parked_ = true;

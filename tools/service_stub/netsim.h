@@ -17,6 +17,9 @@ namespace stub {
 
 constexpr uint32_t kLanAddress = 0xC6120002;  // 198.18.0.2, the PC
 constexpr uint32_t kLanPeer = 0xC6120001;     // 198.18.0.1, its gateway
+// The network the PC moves to: lan1, 198.18.1.2 with its gateway 198.18.1.1.
+constexpr uint32_t kNewLanAddress = 0xC6120102;
+constexpr uint32_t kNewLanPeer = 0xC6120101;
 
 // True when this process's network namespace is not the initial one (that of pid 1).
 // The simulated network must never create devices or routes in the host's namespace.
@@ -54,6 +57,7 @@ class NetSim {
   Answer Tunnel(const std::multimap<std::string, std::string>& query);
   Answer Route(const std::multimap<std::string, std::string>& query);
   Answer Routes();
+  Answer Lan(const std::multimap<std::string, std::string>& query);
 
   // Every open or close of a device happens with the packet thread parked outside poll:
   // a descriptor that a poll still waits on keeps its device alive after close, and the
@@ -73,7 +77,8 @@ class NetSim {
   bool stopping_ = false;
   bool drop_pending_ = false;
   Clock::time_point drop_at_;
-  Device lan_, ppp_;
+  // newLan_: the PC's other network while the PC is moved there (/_lan?move=new).
+  Device lan_, ppp_, newLan_;
   int wake_fd_ = -1;
   int packets_fd_ = -1;
   uint64_t packet_seq_ = 0;
