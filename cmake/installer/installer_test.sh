@@ -53,8 +53,14 @@ reg_value() {  # the data of one value of the uninstall key, UTF-8
   "$WINE" reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | iconv -f GBK -t UTF-8 |
     sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
 }
-wait_gone() {  # wait_gone FILE: the uninstaller works on from a copy of itself in %TEMP%
-  for _ in $(seq 120); do [ -e "$1" ] || return 0; sleep 0.5; done
+uninstaller_copy_runs() {  # the uninstaller's copy of itself (%TEMP%\~nsuA.tmp\Un_A.exe) in this prefix
+  "$WINE" tasklist /NH /FO CSV 2>/dev/null | tr -d '\r' | grep -qiE '^"(un_[a-z]|au_)\.exe"'
+}
+wait_gone() {  # wait_gone FILE: the uninstaller works on from a copy of itself in %TEMP%, which
+  # goes on after the file is gone (the shortcuts, the key): over when that copy has ended.
+  for _ in $(seq 120); do [ -e "$1" ] || break; sleep 0.5; done
+  [ -e "$1" ] && return 1
+  for _ in $(seq 120); do uninstaller_copy_runs || return 0; sleep 0.5; done
   return 1
 }
 icacls_ran() {  # icacls_ran TIMES: the command lines of that many installs, all they recorded
