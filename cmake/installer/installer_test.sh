@@ -54,7 +54,9 @@ reg_value() {  # the data of one value of the uninstall key, UTF-8
     sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
 }
 uninstaller_copy_runs() {  # the uninstaller's copy of itself (%TEMP%\~nsuA.tmp\Un_A.exe) in this prefix
-  "$WINE" tasklist /NH /FO CSV 2>/dev/null | tr -d '\r' | grep -qiE '^"(un_[a-z]|au_)\.exe"'
+  # Wine's tasklist is a stub; its wmic lists the processes, in UTF-16.
+  "$WINE" wmic process get name 2>/dev/null | iconv -f UTF-16 -t UTF-8 2>/dev/null | tr -d '\r ' |
+    grep -qiE '^(un_[a-z]|au_)\.exe$'
 }
 wait_gone() {  # wait_gone FILE: the uninstaller works on from a copy of itself in %TEMP%, which
   # goes on after the file is gone (the shortcuts, the key): over when that copy has ended.
