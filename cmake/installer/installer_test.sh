@@ -53,9 +53,16 @@ reg_value() {  # the data of one value of the uninstall key, UTF-8
   "$WINE" reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | iconv -f GBK -t UTF-8 |
     sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
 }
-wait_gone() {  # wait_gone FILE: the uninstaller works on from a copy of itself in %TEMP%
-  for _ in $(seq 120); do [ -e "$1" ] || return 0; sleep 0.5; done
-  return 1
+uninstaller_copy_runs() {  # the uninstaller's copy of itself (%TEMP%\~nsuN.tmp\Un.exe) in this prefix
+  # Wine's tasklist is a stub; its wmic lists the processes, in UTF-16.
+  "$WINE" wmic process get name 2>/dev/null | iconv -f UTF-16 -t UTF-8 2>/dev/null | tr -d '\r ' |
+    grep -qiE '^(un(_[a-z])?|au_)\.exe$'
+}
+wait_gone() {  # wait_gone FILE: the uninstaller hands over to a copy of itself in %TEMP%, started
+  # before it returns, which removes FILE, the shortcuts and the key: over when that copy has ended.
+  local ended=1
+  for _ in $(seq 120); do uninstaller_copy_runs || { ended=0; break; }; sleep 0.5; done
+  [ $ended -eq 0 ] && [ ! -e "$1" ]
 }
 icacls_ran() {  # icacls_ran TIMES: the command lines of that many installs, all they recorded
   local run=$1 program='"C:\windows\system32\icacls.exe"' folder='"C:\Program Files\VelaVPN'

@@ -114,9 +114,25 @@ bool Netsim();
 // The namespace's kernel routing table as the stand-in reads it from outside Wine, one
 // "dest/prefix gateway interface" line a route (gateway 0.0.0.0: on-link), sorted.
 std::vector<std::string> KernelRoutes();
-// The stand-in's record of the packets for one destination that reached an interface whose
-// name starts with `iface` ("ppp": any tunnel).
-std::vector<std::string> Packets(const std::string& iface, const std::string& dst);
+// A place in the stand-in's packet record, taken before a scenario's traffic starts: what
+// the record holds before it is another step's or another scenario's.
+size_t PacketMark();
+// The stand-in's record, from `mark` on, of the packets of one protocol ("udp", "tcp",
+// "icmp") to dst:port that reached an interface whose name starts with `iface` ("ppp": any
+// tunnel). A packet the stand-in could not read whole is none of them.
+std::vector<std::string> Packets(size_t mark, const std::string& iface, const char* proto,
+                                 const std::string& dst, int port);
+
+// The kernel's byte counters of one interface of the simulated network, read from /sys
+// through Wine's view of the host's files: what the interface really carried.
+struct IfBytes {
+  unsigned long long tx = 0, rx = 0;
+  DWORD at = 0;  // GetTickCount() of the reading
+};
+bool ReadIfBytes(const char* iface, IfBytes* out);
+
+// Waits until no process of this Wine session runs the program `exe` (a file name, any case).
+bool WaitNoProcess(const char* exe, DWORD ms);
 
 // An expiry as the client shows it: local time of the seconds since 1970, "%Y-%m-%d %H:%M".
 std::string LocalExpiry(unsigned long long seconds);

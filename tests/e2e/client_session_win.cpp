@@ -1,6 +1,7 @@
 #include "tests/e2e/client_session.h"
 
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -335,22 +336,49 @@ std::vector<std::string> KernelRoutes() {
   return routes;
 }
 
-std::vector<std::string> Packets(const std::string& iface, const std::string& dst) {
+size_t PacketMark() {
+  std::string record;
+  ReadFileBytes(EnvPath("ACCEL_STUB_PACKETS"), &record);
+  // Only whole lines: one being written belongs after the mark.
+  size_t end = record.rfind('\n');
+  return end == std::string::npos ? 0 : end + 1;
+}
+
+std::vector<std::string> Packets(size_t mark, const std::string& iface, const char* proto,
+                                 const std::string& dst, int port) {
   std::string record;
   std::vector<std::string> out;
   ReadFileBytes(EnvPath("ACCEL_STUB_PACKETS"), &record);
   const std::string ifMember = "\"if\":\"" + iface;
   const std::string dstMember = "\"dst\":\"" + dst + "\"";
-  size_t pos = 0;
+  const std::string protoMember = std::string("\"proto\":\"") + proto + "\"";
+  const std::string portMember = ",\"dport\":" + std::to_string(port) + ",";
+  size_t pos = mark;
   while (pos < record.size()) {
     size_t end = record.find('\n', pos);
-    if (end == std::string::npos) end = record.size();
+    if (end == std::string::npos) break;  // not whole yet
     std::string line = record.substr(pos, end - pos);
-    if (line.find(ifMember) != std::string::npos && line.find(dstMember) != std::string::npos)
+    if (line.find(ifMember) != std::string::npos && line.find(dstMember) != std::string::npos &&
+        line.find(protoMember) != std::string::npos && line.find(portMember) != std::string::npos &&
+        line.find("\"error\":") == std::string::npos)
       out.push_back(line);
     pos = end + 1;
   }
   return out;
+}
+
+bool ReadIfBytes(const char* iface, IfBytes* out) {
+  // Z: is the root of the machine's files; the test runs inside the lane's namespace, whose
+  // own sysfs (the 32-bit lane's chroot mounts it there) shows its interfaces.
+  const std::string dir = std::string("Z:\\sys\\class\\net\\") + iface + "\\statistics\\";
+  std::string tx, rx;
+  out->at = GetTickCount();
+  if (!ReadFileBytes(dir + "tx_bytes", &tx) || !ReadFileBytes(dir + "rx_bytes", &rx)) return false;
+  char* end = nullptr;
+  out->tx = std::strtoull(tx.c_str(), &end, 10);
+  if (end == tx.c_str()) return false;
+  out->rx = std::strtoull(rx.c_str(), &end, 10);
+  return end != rx.c_str();
 }
 
 size_t Requests(const char* path) { return testing_support::CountStubRecords("path", path); }
@@ -371,6 +399,24 @@ bool RequestWithQuery(const char* path, const std::string& part) {
     pos = end + 1;
   }
   return false;
+}
+
+bool WaitNoProcess(const char* exe, DWORD ms) {
+  for (DWORD waited = 0;; waited += 100) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    bool running = false;
+    for (BOOL more = Process32First(snap, &entry); more && !running;
+         more = Process32Next(snap, &entry)) {
+      running = lstrcmpiA(entry.szExeFile, exe) == 0;
+    }
+    CloseHandle(snap);
+    if (!running) return true;
+    if (waited >= ms) return false;
+    Sleep(100);
+  }
 }
 
 std::string LocalExpiry(unsigned long long seconds) {
