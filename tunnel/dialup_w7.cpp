@@ -7,6 +7,7 @@
 #include "common/text_format.h"
 #include "tunnel/dialup.h"
 #include "tunnel/module.h"
+#include "tunnel/phonebook_guard.h"
 #include "tunnel/ras_api.h"
 #include "tunnel/worker.h"
 
@@ -43,6 +44,7 @@ DWORD Dial(const char* serverHost, const char* userName, const char* password, H
       worker->PostThreadMessage(WM_CORE_ERROR, ERROR_INVALID_PARAMETER, 0);
     return ERROR_INVALID_PARAMETER;
   }
+  if (DWORD refused = RefusePhonebookLibrary(phonebook)) return refused;
   std::string command = "\"" + SystemProgramPath("rasdial.exe") + "\" " + kEntryName + " " + user +
                         " " + pass + " /phone:" + host + " /phonebook:" + book;
   RunSystemProgram("rasdial.exe", command.c_str(), SW_HIDE);

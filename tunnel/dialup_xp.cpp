@@ -6,6 +6,7 @@
 #include "common/text_format.h"
 #include "tunnel/dialup.h"
 #include "tunnel/module.h"
+#include "tunnel/phonebook_guard.h"
 #include "tunnel/ras_api.h"
 #include "tunnel/worker.h"
 
@@ -87,6 +88,7 @@ DWORD Dial(const char* serverHost, const char* userName, const char* password, H
       PostToWorker(WM_CORE_ERROR, code, 0);
       return code;
     }
+    if ((code = RefusePhonebookLibrary(phonebook)) != 0) return code;
     code = RasApi().Dial(phonebook.c_str(), &params, 2, reinterpret_cast<LPVOID>(&DialProgress),
                          conn);
     if (code == 0) return 0;

@@ -484,13 +484,27 @@ TEST_F(TunnelTest, XpOtherDialErrorIsNotRetried) {
   EXPECT_EQ(CountLog("拨号错误，重试！\r\n"), 0u);
 }
 
-TEST_F(TunnelTest, XpEntryThatCannotBeWrittenIsReportedWithoutDialing) {
+TEST_F(TunnelTest, XpEntryThatCannotBeWrittenOrNamesALibraryIsReportedWithoutDialing) {
   InitWithWindow();
   ras_.setEntryResult = 632;
   Start();
   EXPECT_EQ(WaitEvents(3), (std::vector<Ev>{Msg(WM_TUNNEL_DIALING), Msg(WM_TUNNEL_ERROR, 632),
                                             WithText(WM_TUNNEL_ERROR, 632, "fake error 632")}));
   EXPECT_EQ(CountLog("拨号参数初始化失败！\r\n"), 1u);
+  {
+    std::lock_guard<std::mutex> g(ras_.lock);
+    EXPECT_TRUE(ras_.dialParams.empty());
+    ras_.setEntryResult = 0;
+  }
+  // A phonebook whose entry, once written, still names a library for the dialler to load.
+  std::ofstream(Phonebook(2), std::ios::binary) << "[VelaVPN]\r\nCustomDialDll=C:\\u\\x.dll\r\n";
+  Start();
+  EXPECT_EQ(WaitEvents(6), (std::vector<Ev>{Msg(WM_TUNNEL_DIALING), Msg(WM_TUNNEL_ERROR, 632),
+                                            WithText(WM_TUNNEL_ERROR, 632, "fake error 632"),
+                                            Msg(WM_TUNNEL_DIALING), Msg(WM_TUNNEL_ERROR, 5),
+                                            WithText(WM_TUNNEL_ERROR, 5, "fake error 5")}));
+  DeleteFileA(Phonebook(2).c_str());
+  EXPECT_EQ(CountLog("电话簿条目指定了拨号库(C:\\u\\x.dll)，拨号未执行！\r\n"), 1u);
   std::lock_guard<std::mutex> g(ras_.lock);
   EXPECT_TRUE(ras_.dialParams.empty());
 }
@@ -723,7 +737,7 @@ TEST_F(TunnelW7Test, DialWithALoneLeadByteRunsNoCommandAndFails) {
   EXPECT_EQ(SplitCommandLine(runner_.Commands()[4]).at(3), Wide("\xC4\xE3\x95\x5c"));
 }
 
-TEST_F(TunnelW7Test, DialWithAValueRasdialTakesForASwitchRunsNoCommandAndFails) {
+TEST_F(TunnelW7Test, DialWithASwitchValueOrALibraryInThePhonebookRunsNoCommandAndFails) {
   InitWithWindow();
   // A switch as user name, a phonebook of someone else's as login code, the sign that makes
   // rasdial ask for the password on its hidden console.
@@ -743,7 +757,18 @@ TEST_F(TunnelW7Test, DialWithAValueRasdialTakesForASwitchRunsNoCommandAndFails) 
         << v[0] << " " << v[1];
   }
   EXPECT_EQ(runner_.Commands().size(), 4u);  // the dial services only
-  EXPECT_EQ(CountLog("拨号参数会被当作拨号命令的开关，拨号命令未执行！\r\n"), 3u);
+  EXPECT_EQ(CountLog("拨号参数会被当作拨号命令的开关，拨号命令未执行！\r\n"), 4u);
+  // The shipped phonebook changed to name a library for rasdial to load: no command.
+  std::ofstream(Phonebook(0), std::ios::binary) << "[VelaVPN]\r\nCustomRasDialDll=x.dll\r\n";
+  Start("vpn7.example", "bob", "pw");
+  events += 3;
+  std::vector<Ev> got = WaitEvents(events);
+  DeleteFileA(Phonebook(0).c_str());
+  ASSERT_EQ(got.size(), events);
+  EXPECT_EQ(std::vector<Ev>(got.end() - 3, got.end()),
+            (std::vector<Ev>{Msg(WM_TUNNEL_DIALING), Msg(WM_TUNNEL_ERROR, 5),
+                             WithText(WM_TUNNEL_ERROR, 5, "fake error 5")}));
+  EXPECT_EQ(CountLog("电话簿条目指定了拨号库(x.dll)，拨号未执行！\r\n"), 1u);
   Start("vpn7.example", "a/b", "**");  // not at the start, not alone: dials
   WaitEvents(events + 1);
   ASSERT_EQ(runner_.Commands().size(), 5u);

@@ -17,6 +17,7 @@
 #include "client/ui/message_box.h"
 #include "client/web/skin_html_view.h"
 #include "common/command_runner.h"
+#include "common/dir_trust_win.h"
 #include "common/run_log.h"
 #include "common/text_format.h"
 
@@ -128,6 +129,7 @@ BOOL CAccMainDlg::OnInitDialog() {
   FillGameList();
   PostToSelf(WM_SHOW_ACCOUNT, 0, 0);
   SetTimer(kTickTimer, 1000);
+  if (const char* warning = TakeProgramDirWarning()) SetStatus(warning);
   return TRUE;
 }
 

@@ -13,6 +13,7 @@
 #include "client/ui/dialog_base.h"
 #include "client/ui/message_box.h"
 #include "client/web/skin_html_view.h"
+#include "common/dir_trust_win.h"
 
 namespace {
 
@@ -71,13 +72,16 @@ BOOL CUiDemoApp::InitInstance() {
   CConfigStore& store = ConfigStore();
   store.LoadSettings();
 
+  // Before the first library of the folder: one that others may change still runs the
+  // client, but loads nothing it can do without.
+  const bool folderTrusted = CheckProgramDir(store.ProgramDir());
   if (HMODULE collector = LoadFromProgramDir("IpCollect.dll")) {
     PFN_DllStartWorker start = reinterpret_cast<PFN_DllStartWorker>(
         reinterpret_cast<void*>(GetProcAddress(collector, "DllStartWorker")));
     if (start) start(nullptr);
   }
   // Loaded for its own start-up only; nothing in it is called, and it is never freed.
-  LoadFromProgramDir("HostProbe.dll");
+  if (folderTrusted) LoadFromProgramDir("HostProbe.dll");
 
   CLoginDialog login;
   if (login.DoModal(nullptr) != IDOK) return FALSE;

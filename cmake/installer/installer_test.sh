@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # A setup program under Wine: a silent install into the default
 # folder (Program Files, a path with a blank), the installed client up to its login dialog,
-# a refused install while it runs, an upgrade over the user's data, a silent uninstall. The
-# prefix's icacls is the end-to-end command recorder meanwhile (Wine reports Windows 7): each
-# install and upgrade gives the folder and Cache their access lists with it; an upgrade told
-# that it runs on XP sets them through advapi32 instead (Wine keeps no access lists to read).
+# a refused install while it runs, an upgrade over the user's data, folders a setup program
+# must refuse, a silent uninstall. The prefix's icacls is the end-to-end command recorder
+# meanwhile (Wine reports Windows 7): each install and upgrade gives the folder and Cache
+# their access lists and owner with it before any file is there; an upgrade told that it runs
+# on XP sets them through advapi32 instead (Wine keeps no access lists to read).
 # Usage: installer_test.sh <build dir> <gui_driver.exe> <results dir> <lane: win64|win32>
 #        <command_recorder.exe>
 # The build dir is the one whose CPack configuration makes the setup program: the win64 build,
@@ -64,14 +65,35 @@ wait_gone() {  # wait_gone FILE: the uninstaller hands over to a copy of itself 
   for _ in $(seq 120); do uninstaller_copy_runs || { ended=0; break; }; sleep 0.5; done
   [ $ended -eq 0 ] && [ ! -e "$1" ]
 }
-icacls_ran() {  # icacls_ran TIMES: the command lines of that many installs, all they recorded
-  local run=$1 program='"C:\windows\system32\icacls.exe"' folder='"C:\Program Files\VelaVPN'
+# The command lines an install runs: a new folder gets its list and owner, then Cache; a
+# folder that was there loses its own entries first, and what it holds is reset under it.
+icacls_new() {
+  local program='"C:\windows\system32\icacls.exe"' folder='"C:\Program Files\VelaVPN'
   local grants='/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F'
-  for _ in $(seq "$run"); do
-    printf '%s\r\n' "$program $folder\" $grants *S-1-5-32-545:(OI)(CI)RX" \
-                     "$program $folder\\Cache\" $grants"
-  done >"$out/icacls.expected"
-  cmp -s "$out/icacls.expected" "$record" || { echo "icacls ran as:"; cat "$record"; return 1; }
+  local owner='/setowner *S-1-5-32-544 /T /C'
+  printf '%s\r\n' "$program $folder\" $grants *S-1-5-32-545:(OI)(CI)RX" "$program $folder\" $owner" \
+                  "$program $folder\\Cache\" $grants" "$program $folder\\Cache\" $owner"
+}
+icacls_again() {
+  local program='"C:\windows\system32\icacls.exe"' folder='"C:\Program Files\VelaVPN'
+  local grants='/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F'
+  local owner='/setowner *S-1-5-32-544 /T /C'
+  printf '%s\r\n' "$program $folder\" /reset /C" \
+                  "$program $folder\" $grants *S-1-5-32-545:(OI)(CI)RX" "$program $folder\" $owner" \
+                  "$program $folder\\*\" /reset /T /C" \
+                  "$program $folder\\Cache\" $grants" "$program $folder\\Cache\" $owner"
+}
+icacls_ran() {  # icacls_ran KIND...: the command lines of these installs, all they recorded
+  for kind in "$@"; do "icacls_$kind"; done >"$out/icacls.expected"
+  grep -av '^  holds:' "$record" >"$out/icacls.commands"
+  cmp -s "$out/icacls.expected" "$out/icacls.commands" || { echo "icacls ran as:"; cat "$record"; return 1; }
+}
+# What the folder held as each of the first install's commands ran: nothing before its own
+# list was set, nothing but Cache before Cache's.
+held_nothing_yet() {
+  local got
+  got=$(grep -a '^  holds:' "$record" | head -4 | tr -d '\r' | tr '\n' '|')
+  [ "$got" = "  holds:|  holds:|  holds: Cache|  holds: Cache|" ] || { echo "held: $got"; return 1; }
 }
 no_program_files() {
   for f in accelclient.exe IpCollect.dll tunnel_xp.dll tunnel_w7.dll Cache/velanet_0.pbk uninstall.exe; do
@@ -86,7 +108,7 @@ mkdir -p "$out"
 cmp -s "$recorder" "$icacls" || cp "$icacls" "$wine_icacls"
 cp "$recorder" "$icacls"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}icacls.exe=n,b"
-export ACCEL_COMMAND_RECORD="Z:$record"
+export ACCEL_COMMAND_RECORD="Z:$record" ACCEL_COMMAND_SNAPSHOT='C:\Program Files\VelaVPN'
 
 cpack --config "$build/CPackConfig.cmake" -G NSIS -B "$out" >"$out/cpack.log" 2>&1
 setup=$(ls "$out"/accelclient-*-setup.exe 2>/dev/null | head -1)
@@ -97,7 +119,8 @@ staged=$(ls -d "$out"/_CPack_Packages/*/NSIS/accelclient-*-setup)
 echo "-- silent install"
 "$WINE" "$setup" /S
 check "install exits with 0" test $? -eq 0
-check "install sets the access lists of the folder and Cache" icacls_ran 1
+check "install sets the access lists and owner of the folder and Cache" icacls_ran new
+check "before it writes a file there" held_nothing_yet
 for f in accelclient.exe IpCollect.dll tunnel_xp.dll tunnel_w7.dll Cache/velanet_0.pbk; do
   if [ -e "$staged/$f" ]; then check "$f installed" cmp -s "$staged/$f" "$dir/$f"; fi
 done
@@ -138,7 +161,7 @@ cp "$dir/Cache/velavpn.log" "$out/velavpn.log"
 printf 'old' >"$dir/tunnel_w7.dll"
 "$WINE" "$setup" /S
 check "upgrade exits with 0" test $? -eq 0
-check "upgrade sets them again (the refused install did not)" icacls_ran 2
+check "upgrade resets the folder and what it holds (the refused install did not)" icacls_ran new again
 check "upgrade replaces the program files" cmp -s "$staged/tunnel_w7.dll" "$dir/tunnel_w7.dll"
 check "upgrade keeps Cache/user.ini" test "$(cat "$dir/Cache/user.ini")" = $'[User]\r\nNAME=keeper\r'
 check "upgrade keeps the cached lists" test "$(cat "$dir/Cache/servers.xml")" = $'<Data/>\r'
@@ -148,7 +171,30 @@ xp="HKCU\\Software\\Wine\\AppDefaults\\$(basename "$setup")"
 "$WINE" "$setup" /S
 check "upgrade on XP exits with 0 (3: the access lists failed)" test $? -eq 0
 "$WINE" reg delete "$xp" /f >/dev/null
-check "and runs no icacls" icacls_ran 2
+check "and runs no icacls" icacls_ran new again
+
+echo "-- folders refused, nothing written"
+games="$WINEPREFIX/drive_c/Games"
+rm -rf "$games"; mkdir -p "$games/Other" "$games/Empty"
+printf 'save' >"$games/Other/save.dat"
+refused() {  # refused CODE FOLDER: a silent install there ends with CODE and writes nothing
+  local code=$1 folder=$2
+  "$WINE" "$setup" /S "/D=$folder"
+  local got=$?
+  [ "$got" -eq "$code" ] || { echo "exit code $got"; return 1; }
+  [ ! -e "$WINEPREFIX/drive_c/accelclient.exe" ] && [ ! -e "$WINEPREFIX/drive_c/uninstall.exe" ] &&
+    [ "$(ls "$games/Other")" = save.dat ] && [ -z "$(ls "$games/Empty")" ] && icacls_ran new again
+}
+check "a drive's root is refused with 4" refused 4 'C:\'
+check "a folder holding files of something else is refused with 7" refused 7 'C:\Games\Other'
+if "$WINE" cmd /c mklink /J 'C:\Games\Link' 'C:\Games\Empty' >/dev/null 2>&1 &&
+   [ -e "$games/Link" ]; then
+  check "a folder in a junction is refused with 5" refused 5 'C:\Games\Link\VelaVPN'
+  check "and so is the junction itself" refused 5 'C:\Games\Link'
+else
+  echo "(Wine made no junction: the reparse-point refusal is not tried)"
+fi
+rm -rf "$games"
 
 echo "-- silent uninstall"
 "$WINE" "$dir/uninstall.exe" /S

@@ -2,7 +2,9 @@
 // default browser): appends the command line it was given to the file that
 // ACCEL_COMMAND_RECORD names, or else to commands.txt beside itself, and ends. Built a
 // second time as the copy planted where the client must never look for a program: that one
-// writes planted.txt beside itself, whatever the environment says. Not shipped.
+// writes planted.txt beside itself, whatever the environment says. When
+// ACCEL_COMMAND_SNAPSHOT names a folder, a second line tells what that folder held when the
+// command ran (the setup program's access lists must come before its files). Not shipped.
 #include <windows.h>
 
 #ifdef ACCEL_PLANTED_COPY
@@ -42,8 +44,33 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (length > static_cast<int>(sizeof line) - 3) length = sizeof line - 3;
   CopyMemory(line, GetCommandLineA(), length);
   CopyMemory(line + length, "\r\n", 2);
+  length += 2;
+#ifndef ACCEL_PLANTED_COPY
+  char folder[MAX_PATH];
+  DWORD folderLength = GetEnvironmentVariableA("ACCEL_COMMAND_SNAPSHOT", folder, MAX_PATH - 2);
+  if (folderLength > 0 && folderLength < MAX_PATH - 2) {
+    lstrcatA(folder, "\\*");
+    const char holds[] = "  holds:";
+    CopyMemory(line + length, holds, sizeof holds - 1);
+    length += sizeof holds - 1;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(folder, &found);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) {
+      int nameLength = lstrlenA(found.cFileName);
+      if (!lstrcmpA(found.cFileName, ".") || !lstrcmpA(found.cFileName, "..") ||
+          length + nameLength + 4 > static_cast<int>(sizeof line))
+        continue;
+      line[length++] = ' ';
+      CopyMemory(line + length, found.cFileName, nameLength);
+      length += nameLength;
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    CopyMemory(line + length, "\r\n", 2);
+    length += 2;
+  }
+#endif
   DWORD written = 0;
-  WriteFile(file, line, length + 2, &written, nullptr);
+  WriteFile(file, line, length, &written, nullptr);
   CloseHandle(file);
   return 0;
 }
