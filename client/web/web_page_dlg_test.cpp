@@ -75,14 +75,18 @@ TEST(WebPages, EachPageOpensItsAddressWithTheUserAndTheGameOfThatMoment) {
 // A thread that never initialised COM cannot ask the desktop's shell: the address comes up
 // in the client's own page dialog, captioned with the address as it went out. An address
 // that is not a web address opens nothing.
+struct OpenCall {
+  std::string url;
+};
+
+DWORD WINAPI OpenOnThread(LPVOID param) {
+  OpenWebAddress(nullptr, static_cast<OpenCall*>(param)->url);
+  return 0;
+}
+
 TEST(WebPages, AnAddressTheShellCannotTakeOpensInAPageDialogOfItsOwn) {
-  struct Call {
-    std::string url;
-  };
-  auto open = [](LPVOID param) -> DWORD {
-    OpenWebAddress(nullptr, static_cast<Call*>(param)->url);
-    return 0;
-  };
+  using Call = OpenCall;
+  LPTHREAD_START_ROUTINE open = &OpenOnThread;
   Call refused{"file:///C:/windows/system32/calc.exe"};
   HANDLE thread = CreateThread(nullptr, 0, open, &refused, 0, nullptr);
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
