@@ -1078,6 +1078,24 @@ TEST(ClientE2E, DroppedConnectionUnderTheWindows7Module) {
 
   if (e2e::Netsim()) MoveToAnotherNetwork(page);
 
+  {
+    // A phonebook entry that names a dial library of its own would have the dial-up service
+    // load it into its elevated process: not dialled, the error page for the refusal.
+    std::string book;
+    ASSERT_TRUE(ReadFileBytes(s.CachePath("velanet_0.pbk"), &book));
+    ASSERT_TRUE(WriteFileBytes(s.CachePath("velanet_0.pbk"),
+                               "[VelaVPN]\r\nCustomDialDll=C:\\planted\\dial.dll\r\n" +
+                                   book.substr(book.find("\r\n") + 2)));
+    size_t dials = e2e::Requests("/vpn_auth.php");
+    ASSERT_TRUE(gui::Click(gui::FindControl(page, kConnect)));
+    EXPECT_TRUE(WaitRequest("/error.php", "errno=999&code=5", e2e::kDialMs)) << s.RunLog();
+    ExpectIdle(page);
+    EXPECT_EQ(e2e::Requests("/vpn_auth.php"), dials);
+    EXPECT_NE(s.RunLog().find("电话簿条目指定了拨号库(C:\\planted\\dial.dll)，拨号未执行！"),
+              std::string::npos)
+        << s.RunLog();
+  }
+
   PostMessageA(frame, WM_COMMAND, kMenuExit, 0);
   ASSERT_TRUE(s.WaitExit(e2e::kStepMs));
   EXPECT_EQ(Ini(s, "MODE_APP"), "5");
