@@ -1,9 +1,11 @@
 #include "client/accel/select_line_dlg.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "client/account/config_store.h"
+#include "client/diag/echo_request.h"
 #include "client/diag/ui_worker_messages.h"
 #include "client/shell/resource.h"
 #include "client/web/skin_html_view.h"
@@ -69,12 +71,15 @@ BOOL CSelectLineDlg::OnInitDialog() {
   SetIdentityCookie(guide, "uid", store.m_accountUser);
   m_pView->OpenUrl(guide);
   FillTree();
+  // Every line at once; the answers come as posted messages, the dialog does not wait.
+  AskLatency(kPingEveryLine);
   return TRUE;
 }
 
 void CSelectLineDlg::FillTree() {
   HWND tree = Item(IDC_LINE_TREE);
   HTREEITEM root = InsertItem(tree, TVI_ROOT, "===服务器列表===", 0, 0);
+  m_lines.clear();
   // Read from the file each time the dialog opens, empty groups included, rather than from
   // the lines in memory.
   CXmlDoc doc;
@@ -85,8 +90,14 @@ void CSelectLineDlg::FillTree() {
       HTREEITEM group = InsertItem(tree, root, doc.GetAttribute("name"), 0, 0);
       doc.Enter();
       while (doc.FindNext("Server")) {
-        InsertItem(tree, group, doc.GetAttribute("name"),
-                   DecimalToInt(doc.GetAttribute("id")), 1);
+        LineItem line;
+        line.name = doc.GetAttribute("name");
+        line.id = DecimalToInt(doc.GetAttribute("id"));
+        line.item = InsertItem(tree, group, line.name, line.id, 1);
+        line.group = group;
+        line.measured = false;
+        line.answer = 0;
+        if (line.item) m_lines.push_back(line);
       }
       doc.Leave();
     }
@@ -103,46 +114,76 @@ int CSelectLineDlg::SelectedLineId(HTREEITEM* item) const {
   return selected ? static_cast<int>(ItemData(tree, selected)) : 0;
 }
 
-void CSelectLineDlg::AskLatency() {
-  HTREEITEM item;
-  int id = SelectedLineId(&item);
+void CSelectLineDlg::AskLatency(WPARAM line) {
+  ConfigStore().PostToWorker(WM_WORKER_PING, line, reinterpret_cast<LPARAM>(m_hWnd));
+}
+
+void CSelectLineDlg::OnRecheck() { AskLatency(kPingEveryLine); }
+
+void CSelectLineDlg::OnSelChanged(NMHDR*, LRESULT*) {
+  HTREEITEM selected;
+  int id = SelectedLineId(&selected);
   if (id == 0) return;
-  if (ConfigStore().PostToWorker(WM_WORKER_PING, static_cast<WPARAM>(id),
-                                 reinterpret_cast<LPARAM>(m_hWnd))) {
-    m_asked.push_back(item);
+  std::string latency;
+  for (size_t i = 0; i < m_lines.size(); ++i) {
+    if (m_lines[i].item == selected && m_lines[i].measured) latency = LatencyText(i);
+  }
+  // The last figure until the new one comes.
+  SetItemText(IDC_LINE_LATENCY, latency.c_str());
+  AskLatency(static_cast<WPARAM>(id));
+}
+
+std::string CSelectLineDlg::LatencyText(size_t index) const {
+  int status = PingStatusOf(m_lines[index].answer);
+  int ms = PingMsOf(m_lines[index].answer);
+  char text[48];
+  if (status <= 0 || status > kEchoProbes) {
+    std::snprintf(text, sizeof text, "超时");
+  } else if (status == kEchoProbes) {
+    std::snprintf(text, sizeof text, "%d ms", ms);
+  } else {
+    std::snprintf(text, sizeof text, "%d ms，丢包%d%%", ms, (kEchoProbes - status) * 100 / kEchoProbes);
+  }
+  return text;
+}
+
+void CSelectLineDlg::ShowGroup(HTREEITEM group) {
+  // The best of the group: every probe answered and the lowest median, the first of equals.
+  size_t best = m_lines.size();
+  for (size_t i = 0; i < m_lines.size(); ++i) {
+    const LineItem& line = m_lines[i];
+    if (line.group != group || !line.measured || PingStatusOf(line.answer) != kEchoProbes) continue;
+    if (best == m_lines.size() || PingMsOf(line.answer) < PingMsOf(m_lines[best].answer)) best = i;
+  }
+  HWND tree = Item(IDC_LINE_TREE);
+  for (size_t i = 0; i < m_lines.size(); ++i) {
+    const LineItem& line = m_lines[i];
+    if (line.group != group || !line.measured) continue;
+    // Rebuilt from the item's name each time, so repeated checks do not pile up.
+    std::string text = line.name + "（" + LatencyText(i) + "）";
+    if (i == best) text += " ★";
+    TVITEMA tv;
+    ZeroMemory(&tv, sizeof tv);
+    tv.mask = TVIF_TEXT | TVIF_HANDLE;
+    tv.hItem = line.item;
+    tv.pszText = const_cast<char*>(text.c_str());
+    SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
   }
 }
 
-void CSelectLineDlg::OnRecheck() { AskLatency(); }
-
-void CSelectLineDlg::OnSelChanged(NMHDR*, LRESULT*) { AskLatency(); }
-
-LRESULT CSelectLineDlg::OnPingResult(WPARAM code, LPARAM ms) {
-  if (m_asked.empty()) return 0;
-  HTREEITEM item = m_asked.front();
-  m_asked.pop_front();
-
-  char latency[32];
-  if (code != 0) {
-    std::snprintf(latency, sizeof latency, "超时");
-  } else {
-    std::snprintf(latency, sizeof latency, "%d ms", static_cast<int>(ms));
-  }
+LRESULT CSelectLineDlg::OnPingResult(WPARAM id, LPARAM answer) {
   HTREEITEM selected;
   SelectedLineId(&selected);
-  if (selected == item) SetItemText(IDC_LINE_LATENCY, latency);
-
-  HWND tree = Item(IDC_LINE_TREE);
-  const ServerItem* line = ConfigStore().m_lines.FindById(static_cast<int>(ItemData(tree, item)));
-  if (!line) return 0;
-  // Rebuilt from the line's name each time, so repeated checks do not pile up.
-  std::string text = line->name + "（" + latency + "）";
-  TVITEMA tv;
-  ZeroMemory(&tv, sizeof tv);
-  tv.mask = TVIF_TEXT | TVIF_HANDLE;
-  tv.hItem = item;
-  tv.pszText = const_cast<char*>(text.c_str());
-  SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+  std::vector<HTREEITEM> groups;
+  for (size_t i = 0; i < m_lines.size(); ++i) {
+    LineItem& line = m_lines[i];
+    if (static_cast<WPARAM>(static_cast<LONG>(line.id)) != id) continue;
+    line.measured = true;
+    line.answer = answer;
+    if (line.item == selected) SetItemText(IDC_LINE_LATENCY, LatencyText(i).c_str());
+    if (std::find(groups.begin(), groups.end(), line.group) == groups.end()) groups.push_back(line.group);
+  }
+  for (HTREEITEM group : groups) ShowGroup(group);
   return 0;
 }
 
@@ -152,4 +193,4 @@ void CSelectLineDlg::OnOK() {
   EndDialog(IDOK);
 }
 
-void CSelectLineDlg::OnDestroy() { m_asked.clear(); }
+void CSelectLineDlg::OnDestroy() { m_lines.clear(); }

@@ -356,18 +356,6 @@ TEST_F(DialogTest, LineTreeFromGroupsFileAndEachLatencyOnItsOwnLine) {
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines.size(), store_->m_lines.Count());
 
-    // Two checks in flight; the selection moves before either answer arrives.
-    const TreeItem* first = lines[0];
-    const TreeItem* second = lines[1];
-    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(first->handle));
-    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(second->handle));
-    ASSERT_TRUE(WaitFor([] { return PingCount() == 2; }, 3000));
-    EXPECT_EQ(g_pings[0].line, first->data);
-    EXPECT_EQ(g_pings[1].line, second->data);
-    EXPECT_EQ(g_pings[0].window, wnd);
-    SendMessageA(wnd, WM_PING_RESULT, kPingOk, 37);
-    SendMessageA(wnd, WM_PING_RESULT, kPingNoAnswer, 0);
-
     auto textOf = [&](HTREEITEM item) {
       char text[256] = "";
       TVITEMA tv = {};
@@ -378,23 +366,60 @@ TEST_F(DialogTest, LineTreeFromGroupsFileAndEachLatencyOnItsOwnLine) {
       SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
       return std::string(text);
     };
-    const ServerItem* one = store_->m_lines.FindById(static_cast<int>(first->data));
-    const ServerItem* two = store_->m_lines.FindById(static_cast<int>(second->data));
-    EXPECT_EQ(textOf(first->handle), one->name + "（37 ms）");
-    EXPECT_EQ(textOf(second->handle), two->name + "（超时）");
-    EXPECT_EQ(Text(GetDlgItem(wnd, IDC_LINE_LATENCY)), "超时");
+    // Opening asks for every line at once, and nothing more.
+    ASSERT_TRUE(WaitFor([] { return PingCount() == 1; }, 3000));
+    EXPECT_EQ(g_pings[0].line, static_cast<int>(kPingEveryLine));
+    EXPECT_EQ(g_pings[0].window, wnd);
+    // lines[0], lines[1] are the first group's (101, 102); lines[2], lines[3] the second's
+    // (201, and 102 again).
+    ASSERT_GE(lines.size(), 4u);
+    const TreeItem* first = lines[0];
+    const TreeItem* second = lines[1];
+    const std::string name0 = store_->m_lines.FindById(101)->name;
+    const std::string name1 = "电信二区", name2 = "网通一区", name3 = "网通备用";
+    SendMessageA(wnd, WM_PING_RESULT, 101, PingAnswer(4, 37));
+    EXPECT_EQ(textOf(first->handle), name0 + "（37 ms） ★");
+    // Lower but with a loss: shown with it, and not the best.
+    SendMessageA(wnd, WM_PING_RESULT, 102, PingAnswer(3, 23));
+    EXPECT_EQ(textOf(first->handle), name0 + "（37 ms） ★");
+    EXPECT_EQ(textOf(second->handle), name1 + "（23 ms，丢包25%）");
+    // The repeated id shows under both its items, each with its own name, and each group
+    // has its own best.
+    EXPECT_EQ(textOf(lines[3]->handle), name3 + "（23 ms，丢包25%）");
+    SendMessageA(wnd, WM_PING_RESULT, 201, PingAnswer(0, 0));
+    EXPECT_EQ(textOf(lines[2]->handle), name2 + "（超时）");
+    // The best moves when a lower figure without loss comes.
+    SendMessageA(wnd, WM_PING_RESULT, 102, PingAnswer(4, 12));
+    EXPECT_EQ(textOf(first->handle), name0 + "（37 ms）");
+    EXPECT_EQ(textOf(second->handle), name1 + "（12 ms） ★");
+    EXPECT_EQ(textOf(lines[3]->handle), name3 + "（12 ms） ★");
+    SendMessageA(wnd, WM_PING_RESULT, 102, PingAnswer(1, 500));
+    EXPECT_EQ(textOf(second->handle), name1 + "（500 ms，丢包75%）");
+    EXPECT_EQ(textOf(first->handle), name0 + "（37 ms） ★");
 
-    // A recheck of the same line rebuilds its text rather than piling times up.
-    Click(wnd, IDC_LINE_RECHECK);
+    // Selecting a line checks it again, and shows its last figure until the new one.
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(first->handle));
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(second->handle));
     ASSERT_TRUE(WaitFor([] { return PingCount() == 3; }, 3000));
-    SendMessageA(wnd, WM_PING_RESULT, kPingOk, 5);
-    EXPECT_EQ(textOf(second->handle), two->name + "（5 ms）");
+    EXPECT_EQ(g_pings[1].line, 101);
+    EXPECT_EQ(g_pings[2].line, 102);
+    EXPECT_EQ(Text(GetDlgItem(wnd, IDC_LINE_LATENCY)), "500 ms，丢包75%");
+    SendMessageA(wnd, WM_PING_RESULT, 101, PingAnswer(kPingNotSent, 0));
+    EXPECT_EQ(textOf(first->handle), name0 + "（超时）");
+    EXPECT_EQ(Text(GetDlgItem(wnd, IDC_LINE_LATENCY)), "500 ms，丢包75%");
+    SendMessageA(wnd, WM_PING_RESULT, 102, PingAnswer(4, 5));
+    EXPECT_EQ(textOf(second->handle), name1 + "（5 ms） ★");
     EXPECT_EQ(Text(GetDlgItem(wnd, IDC_LINE_LATENCY)), "5 ms");
+
+    // A recheck asks for every line again.
+    Click(wnd, IDC_LINE_RECHECK);
+    ASSERT_TRUE(WaitFor([] { return PingCount() == 4; }, 3000));
+    EXPECT_EQ(g_pings[3].line, static_cast<int>(kPingEveryLine));
 
     // The root carries no line: it is neither measured nor chosen.
     SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(items[0].handle));
     Sleep(200);
-    EXPECT_EQ(PingCount(), 3u);
+    EXPECT_EQ(PingCount(), 4u);
     SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(second->handle));
     chosen = static_cast<int>(second->data);
     Click(wnd, IDOK);

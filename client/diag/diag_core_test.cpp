@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "client/diag/echo_request.h"
 #include "client/diag/traffic_meter.h"
@@ -88,6 +89,115 @@ TEST(EchoRequest, AnswerSenderIsReadFromTheIpHeader) {
   EXPECT_FALSE(PacketFromAddress(ip, 15, addr));
   uint32_t other = addr ^ 0x01000000u;
   EXPECT_FALSE(PacketFromAddress(ip, sizeof ip, other));
+}
+
+// An echo reply as the raw socket gives it: IPv4 header of 20 bytes, then the ICMP message.
+std::vector<uint8_t> Reply(uint32_t from, uint16_t id, uint16_t seq, uint8_t type = 0) {
+  std::vector<uint8_t> p(20 + kEchoRequestBytes, 0);
+  p[0] = 0x45;
+  p[9] = 1;
+  std::memcpy(p.data() + 12, &from, 4);
+  BuildEchoRequest(p.data() + 20, id, seq);
+  p[20] = type;
+  return p;
+}
+
+// Two lines checked together: the probes interleave on the schedule, each answer counts only
+// for its own probe within its wait, and the figure is the median with the loss.
+TEST(EchoRound, InterleavedProbesMatchedAnswersMedianAndLoss) {
+  uint32_t a, b;
+  const uint8_t aa[4] = {198, 18, 5, 1}, bb[4] = {198, 18, 5, 2};
+  std::memcpy(&a, aa, 4);
+  std::memcpy(&b, bb, 4);
+  // Sequences start just below the wrap: they go on through it.
+  CEchoRound round({a, b}, 0x4242, 65534, 1000);
+  size_t t;
+  uint16_t seq;
+  std::vector<std::pair<size_t, uint16_t>> sent;
+  auto sendDue = [&](uint32_t now) {
+    while (round.NextDue(now, &t, &seq)) sent.push_back({t, seq});
+  };
+  sendDue(1000);
+  ASSERT_EQ(sent.size(), 2u);  // the first probe of each line, at once
+  EXPECT_EQ(sent[0], std::make_pair(size_t(0), uint16_t(65534)));
+  EXPECT_EQ(sent[1], std::make_pair(size_t(1), uint16_t(2)));  // 65534 + 4, wrapped
+  EXPECT_EQ(round.WaitMs(1000), 250u);
+  sendDue(1249);
+  EXPECT_EQ(sent.size(), 2u);
+  EXPECT_EQ(round.WaitMs(1249), 1u);
+
+  // Line a: answers of 30 ms, 10 ms and 20 ms; the last probe is never answered.
+  auto r = Reply(a, 0x4242, 65534);
+  EXPECT_TRUE(round.Receive(r.data(), r.size(), 1030));
+  EXPECT_FALSE(round.Receive(r.data(), r.size(), 1031));  // the same answer twice
+  sendDue(1250);
+  sendDue(1500);
+  sendDue(1750);
+  ASSERT_EQ(sent.size(), 8u);
+  EXPECT_EQ(sent[2], std::make_pair(size_t(0), uint16_t(65535)));
+  EXPECT_EQ(sent[3], std::make_pair(size_t(1), uint16_t(3)));
+  EXPECT_EQ(sent[7], std::make_pair(size_t(1), uint16_t(5)));
+  EXPECT_FALSE(round.NextDue(5000, &t, &seq));  // four each, no more
+  r = Reply(a, 0x4242, 65535);
+  EXPECT_TRUE(round.Receive(r.data(), r.size(), 1260));
+  r = Reply(a, 0x4242, 0);
+  EXPECT_TRUE(round.Receive(r.data(), r.size(), 1520));
+
+  // Line b answers none of its own: what comes is not an answer to it.
+  const std::vector<std::vector<uint8_t>> foreign = {
+      Reply(b, 0x4242, 65534),     // a's sequence from b's address
+      Reply(a, 0x4242, 2),         // b's sequence from a's address
+      Reply(b, 0x4243, 2),         // another program's identifier
+      Reply(b, 0x4242, 2, 8),      // an echo request, not a reply
+      Reply(b, 0x4242, 9),         // no probe of this round
+  };
+  for (const auto& f : foreign) EXPECT_FALSE(round.Receive(f.data(), f.size(), 1600));
+  auto shortReply = Reply(b, 0x4242, 3);
+  EXPECT_FALSE(round.Receive(shortReply.data(), 27, 1600));
+  // An answer after its second: lost all the same.
+  r = Reply(b, 0x4242, 3);
+  EXPECT_FALSE(round.Receive(r.data(), r.size(), 1250 + 1000));
+  EXPECT_FALSE(round.Finished(0, 2749));
+  EXPECT_FALSE(round.AllFinished(2749));
+  EXPECT_TRUE(round.Finished(0, 2750));
+  EXPECT_TRUE(round.AllFinished(2750));
+
+  EchoFigure fa = round.Figure(0);
+  EXPECT_EQ(fa.answered, 3);
+  EXPECT_EQ(fa.medianMs, 20);
+  EXPECT_EQ(fa.LossPercent(), 25);
+  EchoFigure fb = round.Figure(1);
+  EXPECT_EQ(fb.answered, 0);
+  EXPECT_EQ(fb.LossPercent(), 100);
+}
+
+TEST(EchoRound, EvenCountMedianAndAnUnsentProbeIsLost) {
+  uint32_t a = 0x0100007F;
+  CEchoRound round({a}, 7, 100, 0);
+  size_t t;
+  uint16_t seq;
+  const uint32_t rtt[] = {40, 10, 30};
+  for (int n = 0; n < kEchoProbes; ++n) {
+    uint32_t at = n * kEchoIntervalMs;
+    ASSERT_TRUE(round.NextDue(at, &t, &seq));
+    if (n == 3) {
+      round.Unsent(t, seq);
+      break;
+    }
+    auto r = Reply(a, 7, seq);
+    EXPECT_TRUE(round.Receive(r.data(), r.size(), at + rtt[n]));
+  }
+  EXPECT_TRUE(round.Finished(0, 750));
+  EXPECT_EQ(round.Figure(0).answered, 3);
+  EXPECT_EQ(round.Figure(0).medianMs, 30);
+  CEchoRound two({a}, 7, 100, 0);
+  ASSERT_TRUE(two.NextDue(0, &t, &seq));
+  auto r = Reply(a, 7, seq);
+  two.Receive(r.data(), r.size(), 15);
+  two.NextDue(250, &t, &seq);
+  r = Reply(a, 7, seq);
+  two.Receive(r.data(), r.size(), 250 + 26);
+  EXPECT_EQ(two.Figure(0).medianMs, 20);  // (15 + 26) / 2, rounded down
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <winsock2.h>
 #include <iphlpapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "client/account/config_store.h"
 #include "client/account/login_socket.h"
@@ -42,6 +44,16 @@ unsigned long ResolveHost(const std::string& host) {
   if (!he || he->h_length != 4 || !he->h_addr_list[0]) return INADDR_NONE;
   std::memcpy(&addr, he->h_addr_list[0], 4);
   return addr;
+}
+
+// Milliseconds of the performance counter: finer than the tick count's 10 to 16 ms.
+uint32_t NowMs() {
+  LARGE_INTEGER frequency, now;
+  if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart < 1000 ||
+      !QueryPerformanceCounter(&now)) {
+    return GetTickCount();
+  }
+  return static_cast<uint32_t>(now.QuadPart / (frequency.QuadPart / 1000));
 }
 
 }  // namespace
@@ -103,57 +115,91 @@ void CUiWorker::OnTick(WPARAM interfaceIndex, LPARAM window) {
 }
 
 void CUiWorker::OnPing(WPARAM lineId, LPARAM window) {
-  const ServerItem* found = m_store->m_lines.FindById(static_cast<int>(lineId));
-  if (!found) return;  // no lines at all: nothing to measure
-  const ServerItem line = *found;
+  // The lines asked for, each id once: a repeated id is the line FindById gives.
+  std::vector<int> ids;
+  std::vector<ServerItem> lines;
+  if (lineId == kPingEveryLine) {
+    for (size_t i = 0; i < m_store->m_lines.Count(); ++i) {
+      const ServerItem& line = m_store->m_lines.At(i);
+      if (std::find(ids.begin(), ids.end(), line.id) != ids.end()) continue;
+      ids.push_back(line.id);
+      lines.push_back(line);
+    }
+  } else {
+    const ServerItem* found = m_store->m_lines.FindById(static_cast<int>(lineId));
+    if (found) {
+      // The answer names the line as it was asked for.
+      ids.push_back(static_cast<int>(lineId));
+      lines.push_back(*found);
+    }
+  }
+  if (lines.empty()) return;  // no lines at all: nothing to measure
 
   CSyncSocket sock;
   if (sock.Create(AF_INET, SOCK_RAW, IPPROTO_ICMP) == INVALID_SOCKET) {
     CRunLog::Write("创建Socket失败，请使用管理员运行本程序！\r\n");
-    Answer(window, WM_PING_RESULT, kPingNoSocket, 0);
+    for (int id : ids) Answer(window, WM_PING_RESULT, static_cast<WPARAM>(id), PingAnswer(kPingNoSocket, 0));
     return;
   }
-  // One lookup, before the clock starts: a host with several addresses must be sent to
-  // and answered from the same one, and a lookup is no part of the echo time.
-  unsigned long hostAddr = ResolveHost(line.host);
-  if (hostAddr == INADDR_NONE) {
-    Answer(window, WM_PING_RESULT, kPingNotSent, 0);
-    return;
+  // One lookup per line, before the clock starts: a host with several addresses must be
+  // sent to and answered from the same one, and a lookup is no part of the echo time.
+  std::vector<uint32_t> addresses;
+  std::vector<int> measured;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    unsigned long hostAddr = ResolveHost(lines[i].host);
+    if (hostAddr == INADDR_NONE) {
+      Answer(window, WM_PING_RESULT, static_cast<WPARAM>(ids[i]), PingAnswer(kPingNotSent, 0));
+      continue;
+    }
+    addresses.push_back(static_cast<uint32_t>(hostAddr));
+    measured.push_back(ids[i]);
   }
-  in_addr to;
-  to.s_addr = hostAddr;
-  char dotted[16];
-  CopyCut(dotted, sizeof dotted, inet_ntoa(to));
+  if (addresses.empty()) return;
 
-  uint8_t request[kEchoRequestBytes];
-  BuildEchoRequest(request, static_cast<uint16_t>(GetCurrentProcessId()),
-                   static_cast<uint16_t>((GetTickCount() / 100) % 65535));
-  LARGE_INTEGER frequency, start, stop;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&start);
+  // Sequence numbers go on from round to round, so that a late answer to an earlier
+  // round's probe matches nothing of this one.
+  static uint16_t s_nextSequence = static_cast<uint16_t>(GetTickCount());
+  const uint16_t identifier = static_cast<uint16_t>(GetCurrentProcessId());
+  CEchoRound round(addresses, identifier, s_nextSequence, NowMs());
+  s_nextSequence = static_cast<uint16_t>(s_nextSequence + addresses.size() * kEchoProbes);
 
-  if (!sock.SendTo(reinterpret_cast<const char*>(request), sizeof request, 0, dotted, 0)) {
-    Answer(window, WM_PING_RESULT, kPingNotSent, 0);
-    return;
-  }
-  bool answered = false;
-  for (int i = 0; i < 30 && !answered; ++i) {
+  std::vector<bool> answered(addresses.size(), false);
+  for (;;) {
+    uint32_t now = NowMs();
+    size_t target;
+    uint16_t sequence;
+    while (round.NextDue(now, &target, &sequence)) {
+      uint8_t request[kEchoRequestBytes];
+      BuildEchoRequest(request, identifier, sequence);
+      in_addr to;
+      to.s_addr = addresses[target];
+      char dotted[16];
+      CopyCut(dotted, sizeof dotted, inet_ntoa(to));
+      if (!sock.SendTo(reinterpret_cast<const char*>(request), sizeof request, 0, dotted, 0)) {
+        round.Unsent(target, sequence);
+      }
+      now = NowMs();
+    }
+    // Each line's figure goes to the window as soon as its own probes are done.
+    for (size_t i = 0; i < addresses.size(); ++i) {
+      if (answered[i] || !round.Finished(i, now)) continue;
+      answered[i] = true;
+      EchoFigure figure = round.Figure(i);
+      Answer(window, WM_PING_RESULT, static_cast<WPARAM>(measured[i]),
+             PingAnswer(figure.answered, figure.medianMs));
+    }
+    if (round.AllFinished(now)) break;
     char packet[1024];
-    int n = g_echoReceive->Receive(sock, packet, sizeof packet, 1000);
-    if (n <= 0) break;
-    // Other ICMP traffic of the machine arrives on the same raw socket: skip it.
-    answered = PacketFromAddress(reinterpret_cast<const uint8_t*>(packet),
-                                 static_cast<size_t>(n), static_cast<uint32_t>(hostAddr));
+    // Other ICMP traffic of the machine arrives on the same raw socket: the round skips it.
+    int n = g_echoReceive->Receive(sock, packet, sizeof packet,
+                                   static_cast<int>(round.WaitMs(now)) + 1);
+    if (n > 0) {
+      round.Receive(reinterpret_cast<const uint8_t*>(packet), static_cast<size_t>(n), NowMs());
+    } else if (n < 0) {
+      // The socket fails rather than waits: wait out the time so as not to spin.
+      Sleep(round.WaitMs(NowMs()) + 1);
+    }
   }
-  // Nothing from the line within the time or within 30 packets: it did not answer.
-  if (!answered) {
-    Answer(window, WM_PING_RESULT, kPingNoAnswer, 0);
-    return;
-  }
-  QueryPerformanceCounter(&stop);
-  LONGLONG perMs = frequency.QuadPart / 1000;
-  LONGLONG elapsed = perMs > 0 ? (stop.QuadPart - start.QuadPart) / perMs : 0;
-  Answer(window, WM_PING_RESULT, kPingOk, static_cast<LPARAM>(elapsed));
 }
 
 void CUiWorker::OnApplyRoutes(WPARAM, LPARAM window) {

@@ -8,11 +8,11 @@
 #define WM_WORKER_APPLY_ROUTES (WM_USER + 103)  // 0
 #define WM_WORKER_TICK (WM_USER + 104)          // interface index to measure
 #define WM_WORKER_REPORT (WM_USER + 105)        // message number for output chunks
-#define WM_WORKER_PING (WM_USER + 106)          // line id
+#define WM_WORKER_PING (WM_USER + 106)          // line id, or kPingEveryLine
 
 #define WM_ACCOUNT_VERIFIED (WM_USER + 111)
 #define WM_ACCOUNT_REJECTED (WM_USER + 112)  // result, origin (below)
-#define WM_PING_RESULT (WM_USER + 113)    // result code, echo time in ms
+#define WM_PING_RESULT (WM_USER + 113)    // line id as asked, PingAnswer (below)
 #define WM_ROUTE_FAILED (WM_USER + 114)
 #define WM_TRAFFIC_TEXT (WM_USER + 115)   // 0, traffic text
 
@@ -22,10 +22,21 @@
 const LPARAM kRejectedByServer = 0;
 const LPARAM kRejectedNoAnswer = 1;
 
-// WM_PING_RESULT codes.
-enum PingResult {
-  kPingOk = 0,
+// wParam of WM_WORKER_PING: every line of the list, checked together; each line's answer
+// comes as soon as its own probes are done.
+const WPARAM kPingEveryLine = static_cast<WPARAM>(-1);
+
+// lParam of WM_PING_RESULT: in the high word how many of the line's echo requests were
+// answered (0: none, the line timed out) or why none was sent; in the low word the median
+// echo time in ms of the answers.
+enum PingStatus {
   kPingNoSocket = 99,
   kPingNotSent = 100,
-  kPingNoAnswer = 101,
 };
+inline LPARAM PingAnswer(int status, int medianMs) {
+  if (medianMs < 0) medianMs = 0;
+  if (medianMs > 0xFFFF) medianMs = 0xFFFF;
+  return static_cast<LPARAM>(MAKELONG(medianMs, status));
+}
+inline int PingStatusOf(LPARAM answer) { return HIWORD(static_cast<DWORD>(answer)); }
+inline int PingMsOf(LPARAM answer) { return LOWORD(static_cast<DWORD>(answer)); }

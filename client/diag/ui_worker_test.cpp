@@ -104,49 +104,57 @@ TEST_F(UiWorkerTest, TickOnAnUnreadableInterfaceDoesNothing) {
   EXPECT_TRUE(answers_.empty());
 }
 
-TEST_F(UiWorkerTest, PingOfALoopbackLineAnswersWithTheEchoTime) {
+TEST_F(UiWorkerTest, PingOfALoopbackLineAnswersEveryProbeWithTheMedianEchoTime) {
+  DWORD start = GetTickCount();
   ASSERT_TRUE(Post(WM_WORKER_PING, 7));
   WaitAnswers(1, 10000);
   ASSERT_EQ(answers_.size(), 1u);
   EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_PING_RESULT));
-  EXPECT_EQ(answers_[0].w, static_cast<WPARAM>(kPingOk));
-  EXPECT_GE(answers_[0].l, 0);
-  EXPECT_LT(answers_[0].l, 1000);
+  EXPECT_EQ(answers_[0].w, 7u);
+  EXPECT_EQ(PingStatusOf(answers_[0].l), 4);
+  EXPECT_LT(PingMsOf(answers_[0].l), 1000);
+  // Four probes 250 ms apart: the last leaves 750 ms after the first.
+  EXPECT_GE(GetTickCount() - start, 700u);
 }
 
-TEST_F(UiWorkerTest, PingOfAnUnknownLineUsesTheFirstLine) {
+TEST_F(UiWorkerTest, EveryLineAnswersUnderItsOwnIdAndAnUnknownIdGetsTheFirstLine) {
+  ASSERT_TRUE(Post(WM_WORKER_PING, kPingEveryLine));
+  WaitAnswers(2, 20000);
+  ASSERT_EQ(answers_.size(), 2u);
+  // The host that does not resolve is answered before any probe leaves.
+  EXPECT_EQ(answers_[0].w, 8u);
+  EXPECT_EQ(answers_[0].l, PingAnswer(kPingNotSent, 0));
+  EXPECT_EQ(answers_[1].w, 7u);
+  EXPECT_EQ(PingStatusOf(answers_[1].l), 4);
+
   ASSERT_TRUE(Post(WM_WORKER_PING, 12345));
-  WaitAnswers(1, 10000);
-  ASSERT_EQ(answers_.size(), 1u);
-  EXPECT_EQ(answers_[0].w, static_cast<WPARAM>(kPingOk));
+  WaitAnswers(3, 10000);
+  ASSERT_EQ(answers_.size(), 3u);
+  EXPECT_EQ(answers_[2].w, 12345u);
+  EXPECT_EQ(PingStatusOf(answers_[2].l), 4);
 }
 
-TEST_F(UiWorkerTest, PingOfAHostThatDoesNotResolveIsNotSent) {
-  ASSERT_TRUE(Post(WM_WORKER_PING, 8));
-  WaitAnswers(1, 20000);
-  ASSERT_EQ(answers_.size(), 1u);
-  EXPECT_EQ(answers_[0].w, static_cast<WPARAM>(kPingNotSent));
-  EXPECT_EQ(answers_[0].l, 0);
-}
-
-TEST_F(UiWorkerTest, LineThatNeverAnswersIsNoAnswerWhetherNothingOrOnlyOthersArrive) {
+TEST_F(UiWorkerTest, LineThatNeverAnswersTimesOutWhetherNothingOrOnlyOthersArrive) {
   CScriptedReceive nothing(CScriptedReceive::kNothing);
   SetEchoReceive(&nothing);
+  DWORD start = GetTickCount();
   ASSERT_TRUE(Post(WM_WORKER_PING, 7));
   WaitAnswers(1, 10000);
   ASSERT_EQ(answers_.size(), 1u);
-  EXPECT_EQ(answers_[0].w, static_cast<WPARAM>(kPingNoAnswer));
-  EXPECT_EQ(answers_[0].l, 0);
-  EXPECT_EQ(nothing.calls, 1);
+  EXPECT_EQ(answers_[0].w, 7u);
+  EXPECT_EQ(answers_[0].l, PingAnswer(0, 0));
+  EXPECT_GT(nothing.calls, 0);
+  // The last probe leaves at 750 ms and is waited for a second.
+  EXPECT_GE(GetTickCount() - start, 1700u);
+  EXPECT_LT(GetTickCount() - start, 4000u);
 
   CScriptedReceive foreign(CScriptedReceive::kForeign);
   SetEchoReceive(&foreign);
   ASSERT_TRUE(Post(WM_WORKER_PING, 7));
   WaitAnswers(2, 10000);
   ASSERT_EQ(answers_.size(), 2u);
-  EXPECT_EQ(answers_[1].w, static_cast<WPARAM>(kPingNoAnswer));
-  EXPECT_EQ(answers_[1].l, 0);
-  EXPECT_EQ(foreign.calls, 30);
+  EXPECT_EQ(answers_[1].l, PingAnswer(0, 0));
+  EXPECT_GT(foreign.calls, 4);
 }
 
 TEST_F(UiWorkerTest, StoreEndWaitsForAJobLongerThanTenSeconds) {

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,10 @@ const int kConnect = 1005;
 const int kStatus = 1009;
 const int kDisconnect = 1010;
 const int kLineButton = 1031;
+// Line dialog controls.
+const int kLineLatency = 1013;
+const int kLineRecheck = 1020;
+const int kLineTree = 1028;
 const int kUser = 1014;
 const int kKind = 1015;
 const int kExpiry = 1016;
@@ -683,6 +689,107 @@ void DropAndReconnect(ClientSession& s, HWND page, const std::vector<std::string
   EXPECT_EQ(s.WaitBox(1500).box, nullptr);
 }
 
+// The line dialog's figures in the simulated network, whose stand-in answers the lines
+// 401 to 403 behind lan0 with a delay and a loss set per line: every line measured when the
+// dialog opens and the best of each group marked, the loss shown, and exactly four echo
+// requests for each check of a line, whether at the opening, on selecting it or on a recheck.
+void CheckLineFigures(ClientSession& s, HWND page) {
+  const char* const kShaped[] = {"198.18.8.11", "198.18.8.12", "198.18.8.13"};
+  const int kDelayMs[] = {300, 40, 120};
+  std::string body;
+  for (int i = 0; i < 3; ++i) {
+    std::string query = std::string("/_netem?dst=") + kShaped[i] +
+                        "&delay_ms=" + std::to_string(kDelayMs[i]) + (i == 0 ? "&loss_pct=25" : "");
+    ASSERT_EQ(testing_support::HttpRequest(80, "GET", query, "", &body), 200) << body;
+  }
+  auto echoes = [](const char* host) {
+    size_t n = 0;
+    for (const std::string& p : e2e::Packets("lan0", host)) n += p.find("\"proto\":\"icmp\"") != std::string::npos;
+    return n;
+  };
+  size_t before[3];
+  for (int i = 0; i < 3; ++i) before[i] = echoes(kShaped[i]);
+
+  ASSERT_TRUE(gui::Click(gui::FindControl(page, kLineButton)));
+  gui::WindowQuery q{s.Pid(), "#32770", e2e::kLineDialogTitle, true};
+  HWND dlg = gui::WaitTopWindow(q, e2e::kFirstFrameMs);
+  HWND tree = gui::WaitControl(dlg, kLineTree, e2e::kStepMs);
+  ASSERT_NE(tree, nullptr);
+  // Every line gets its figure without being selected: "名称（…）", in the order of the tree.
+  std::vector<gui::TreeItem> items;
+  auto allMeasured = [&] {
+    items = gui::TreeItems(tree);
+    size_t lines = 0, shown = 0;
+    for (const gui::TreeItem& it : items) {
+      if (it.depth != 2) continue;
+      ++lines;
+      shown += it.text.find("（") != std::string::npos;
+    }
+    return lines >= 8 && shown == lines;
+  };
+  bool measured = false;
+  for (DWORD waited = 0; !(measured = allMeasured()) && waited < 6000; waited += 100) Sleep(100);
+  std::string texts;
+  for (const gui::TreeItem& it : items) texts += it.text + "\n";
+  ASSERT_TRUE(measured) << texts;
+  std::printf("line dialog at the opening:\n%s", texts.c_str());
+
+  // The figure of each shaped line within its delay and the time Wine and the machine add.
+  auto figure = [](const std::string& text, const std::string& name, const std::string& rest,
+                   int low, int high) {
+    const std::string head = name + "（";
+    if (text.compare(0, head.size(), head) != 0) return false;
+    int ms = std::atoi(text.c_str() + head.size());
+    std::string tail = text.substr(head.size() + std::to_string(ms).size());
+    return ms >= low && ms < high && tail == rest;
+  };
+  std::map<LPARAM, std::string> byId;
+  std::map<HANDLE, int> starsOfGroup;
+  HANDLE group = nullptr;
+  for (const gui::TreeItem& it : items) {
+    if (it.depth == 1) group = it.item;
+    if (it.depth != 2) continue;
+    byId[it.data] = it.text;
+    starsOfGroup[group] += it.text.size() > 3 && it.text.compare(it.text.size() - 3, 3, " ★") == 0;
+  }
+  EXPECT_TRUE(figure(byId[401], "测速一线", " ms，丢包25%）", 300, 500)) << texts;
+  EXPECT_TRUE(figure(byId[402], "测速二线", " ms） ★", 40, 240)) << texts;
+  EXPECT_TRUE(figure(byId[403], "测速三线", " ms）", 120, 320)) << texts;
+  // Loopback lines answer every probe: one best in each of their groups too.
+  EXPECT_TRUE(figure(byId[201], "网通一区", " ms）", 0, 200) || figure(byId[201], "网通一区", " ms） ★", 0, 200))
+      << texts;
+  for (const auto& g : starsOfGroup) EXPECT_EQ(g.second, 1) << texts;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(echoes(kShaped[i]), before[i] + 4) << "echo requests at the opening";
+
+  // Selecting the lossy line checks it again, alone: four more, its figure the same kind.
+  HANDLE lossy = nullptr;
+  for (const gui::TreeItem& it : items) {
+    if (it.data == 401) lossy = it.item;
+  }
+  ASSERT_TRUE(gui::TreeSelect(tree, lossy));
+  for (DWORD waited = 0; echoes(kShaped[0]) < before[0] + 8 && waited < 3000; waited += 100) Sleep(100);
+  Sleep(1500);  // the last probe's second of waiting, and any probe too many
+  EXPECT_EQ(echoes(kShaped[0]), before[0] + 8) << "echo requests of a selected line";
+  EXPECT_EQ(echoes(kShaped[1]), before[1] + 4);
+  HWND latency = gui::FindControl(dlg, kLineLatency);
+  std::string shown = gui::GetText(latency);
+  EXPECT_TRUE(figure("测速一线（" + shown + "）", "测速一线", " ms，丢包25%）", 300, 500)) << shown;
+
+  // A recheck measures them all again.
+  ASSERT_TRUE(gui::Click(gui::FindControl(dlg, kLineRecheck)));
+  for (DWORD waited = 0; echoes(kShaped[2]) < before[2] + 8 && waited < 3000; waited += 100) Sleep(100);
+  Sleep(1500);
+  EXPECT_EQ(echoes(kShaped[0]), before[0] + 12) << "echo requests of a recheck";
+  EXPECT_EQ(echoes(kShaped[1]), before[1] + 8);
+  EXPECT_EQ(echoes(kShaped[2]), before[2] + 8);
+
+  EXPECT_TRUE(gui::Click(gui::FindControl(dlg, IDCANCEL)));
+  EXPECT_TRUE(gui::WaitNoTopWindow(q, e2e::kStepMs));
+  for (const char* host : kShaped) {
+    testing_support::HttpRequest(80, "GET", std::string("/_netem?dst=") + host, "", &body);
+  }
+}
+
 TEST(ClientE2E, AccelerationWithTheXpModule) {
   ClientSession s("e2e_xp", "winxp");
   // The first game's start command: a harmless program that writes down its current folder,
@@ -747,6 +854,7 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
   Answer(s, "错误", "请先选择加速线路！", IDOK);
   EXPECT_EQ(e2e::Requests("login"), logins);
 
+  if (e2e::Netsim()) CheckLineFigures(s, page);
   std::string latency;
   ASSERT_TRUE(s.ChooseLine(page, 101, &latency)) << "latency text: " << latency;
   EXPECT_EQ(gui::GetText(gui::FindControl(page, kLineLabel)), "电信一区 电信专线");

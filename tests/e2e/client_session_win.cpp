@@ -231,12 +231,14 @@ bool ClientSession::PickLine(LPARAM lineId, std::string* latency) {
     if (!item) Sleep(100);
   }
   if (!item || !gui::TreeSelect(tree, item)) return false;
-  // The dialog measures the line it is shown: "N ms", or "超时" when no echo comes back.
+  // The dialog measures the line it is shown: "N ms", "N ms，丢包P%" when some echoes were
+  // lost, or "超时" when none came back.
   HWND lat = gui::FindControl(dlg, kLatencyId);
   bool measured = false;
   for (int tries = 0; tries < 100 && !measured; ++tries) {
     std::string t = gui::GetText(lat);
-    measured = t == "超时" || (t.size() > 3 && t.compare(t.size() - 3, 3, " ms") == 0);
+    measured = t == "超时" || (t.size() > 3 && t.compare(t.size() - 3, 3, " ms") == 0) ||
+               (t.find(" ms，丢包") != std::string::npos && t.back() == '%');
     if (latency) *latency = t;
     if (!measured) Sleep(100);
   }

@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
   }
 
   stub::SampleData data(options.data_dir);
+  if (options.netsim) data.SetOverlay(options.data_dir + "/netsim");
   stub::HttpFront lists(stub::FrontRole::kLists, data, faults, recorder);
   stub::HttpFront pages(stub::FrontRole::kPages, data, faults, recorder);
   if (options.netsim) pages.SetNetSim(&netsim);

@@ -209,6 +209,9 @@ void NetSim::WhilePacketThreadParked(Change change) {
 }
 
 void NetSim::ClosePpp() {
+  for (auto it = delayed_.begin(); it != delayed_.end();) {
+    it = ppp_.fd >= 0 && it->second.fd == ppp_.fd ? delayed_.erase(it) : std::next(it);
+  }
   if (ppp_.fd >= 0) close(ppp_.fd);  // the device and every route through it go with it
   ppp_ = Device();
   drop_pending_ = false;
@@ -219,6 +222,7 @@ NetSim::Answer NetSim::Handle(const std::string& path,
   if (path == "/_tunnel") return Tunnel(query);
   if (path == "/_route") return Route(query);
   if (path == "/_lan") return Lan(query);
+  if (path == "/_netem") return Netem(query);
   return Routes();
 }
 
@@ -333,6 +337,28 @@ NetSim::Answer NetSim::Routes() {
   return {200, body};
 }
 
+NetSim::Answer NetSim::Netem(const std::multimap<std::string, std::string>& query) {
+  std::string error;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!shaping_.Set(query, &error)) return {500, "ERROR " + error + "\n"};
+  return {200, "OK"};
+}
+
+int NetSim::SendDueAnswers() {
+  Clock::time_point now = Clock::now();
+  while (!delayed_.empty() && delayed_.begin()->first <= now) {
+    const Delayed& d = delayed_.begin()->second;
+    if ((d.fd == lan_.fd || d.fd == ppp_.fd) && write(d.fd, d.bytes.data(), d.bytes.size()) < 0) {
+      // A full queue drops the answer, as a congested line would.
+    }
+    delayed_.erase(delayed_.begin());
+  }
+  if (delayed_.empty()) return -1;
+  return static_cast<int>(
+             std::chrono::duration_cast<std::chrono::milliseconds>(delayed_.begin()->first - now).count()) +
+         1;
+}
+
 void NetSim::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
@@ -352,6 +378,8 @@ void NetSim::Run() {
       }
       timeout = static_cast<int>(left) + 1;
     }
+    int answers_in = SendDueAnswers();
+    if (answers_in >= 0 && (timeout < 0 || answers_in < timeout)) timeout = answers_in;
     // A closed device's slot has fd -1, which poll passes over.
     pollfd fds[4] = {{wake_fd_, POLLIN, 0}, {lan_.fd, POLLIN, 0}, {ppp_.fd, POLLIN, 0},
                      {newLan_.fd, POLLIN, 0}};
@@ -386,8 +414,12 @@ void NetSim::ReadPackets(Device& device) {
     PacketInfo info = ReadPacket(buf, static_cast<size_t>(n));
     if (!info.ipv4) continue;
     RecordPacket(FormatPacketLine(info, ++packet_seq_, FormatRecordTime(NowMillis()), device.name));
-    if (BuildEchoAnswer(buf, static_cast<size_t>(n), &answer) &&
-        write(device.fd, answer.data(), answer.size()) < 0) {
+    if (!BuildEchoAnswer(buf, static_cast<size_t>(n), &answer)) continue;
+    uint32_t delay_ms = 0;
+    if (!shaping_.Pass(info.dst, &delay_ms)) continue;
+    if (delay_ms > 0) {
+      delayed_.insert({Clock::now() + std::chrono::milliseconds(delay_ms), Delayed{device.fd, answer}});
+    } else if (write(device.fd, answer.data(), answer.size()) < 0) {
       // A full queue drops the answer, as a congested line would.
     }
   }

@@ -12,6 +12,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "netsim_rules.h"
 
 namespace stub {
 
@@ -58,6 +61,9 @@ class NetSim {
   Answer Route(const std::multimap<std::string, std::string>& query);
   Answer Routes();
   Answer Lan(const std::multimap<std::string, std::string>& query);
+  Answer Netem(const std::multimap<std::string, std::string>& query);
+  // Writes the delayed answers that are due; the time until the next one, or -1.
+  int SendDueAnswers();
 
   // Every open or close of a device happens with the packet thread parked outside poll:
   // a descriptor that a poll still waits on keeps its device alive after close, and the
@@ -84,6 +90,14 @@ class NetSim {
   uint64_t packet_seq_ = 0;
   unsigned tunnels_made_ = 0;  // ppp0, ppp1, ...: one for each connection
   std::thread thread_;
+  // The answers held back by /_netem, by the time they leave and the descriptor of the device
+  // they go to (those of a closed tunnel go with it).
+  AnswerShaping shaping_;
+  struct Delayed {
+    int fd;
+    std::vector<uint8_t> bytes;
+  };
+  std::multimap<Clock::time_point, Delayed> delayed_;
 };
 
 }  // namespace stub

@@ -247,4 +247,61 @@ bool BuildEchoAnswer(const uint8_t* b, size_t len, std::vector<uint8_t>* answer)
   return false;
 }
 
+namespace {
+
+// A decimal of at most 6 digits, up to max.
+bool ParseBounded(const std::multimap<std::string, std::string>& query, const char* name,
+                  uint32_t max, uint32_t* value) {
+  auto it = query.find(name);
+  *value = 0;
+  if (it == query.end()) return true;
+  const std::string& text = it->second;
+  if (text.empty() || text.size() > 6) return false;
+  uint32_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (v > max) return false;
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+bool AnswerShaping::Set(const std::multimap<std::string, std::string>& query, std::string* error) {
+  auto dst = query.find("dst");
+  uint32_t address = 0;
+  if (dst == query.end() || !ParseDottedAddressHostOrder(dst->second, &address)) {
+    *error = "need dst=<address>";
+    return false;
+  }
+  Rule rule;
+  if (!ParseBounded(query, "delay_ms", 60000, &rule.delay_ms)) {
+    *error = "bad delay_ms (0 to 60000)";
+    return false;
+  }
+  if (!ParseBounded(query, "loss_pct", 100, &rule.loss_pct)) {
+    *error = "bad loss_pct (0 to 100)";
+    return false;
+  }
+  if (rule.delay_ms == 0 && rule.loss_pct == 0) {
+    rules_.erase(address);
+  } else {
+    rules_[address] = rule;
+  }
+  return true;
+}
+
+bool AnswerShaping::Pass(uint32_t dst, uint32_t* delay_ms) {
+  *delay_ms = 0;
+  auto it = rules_.find(dst);
+  if (it == rules_.end()) return true;
+  Rule& r = it->second;
+  uint64_t n = r.answers++;
+  if ((n + 1) * r.loss_pct / 100 > n * r.loss_pct / 100) return false;
+  *delay_ms = r.delay_ms;
+  return true;
+}
+
 }  // namespace stub

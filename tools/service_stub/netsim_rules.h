@@ -64,4 +64,25 @@ std::string FormatPacketLine(const PacketInfo& info, uint64_t seq, const std::st
 // right. Anything else, a fragment or a malformed packet gives false.
 bool BuildEchoAnswer(const uint8_t* bytes, size_t len, std::vector<uint8_t>* answer);
 
+// Delay and loss of the answers to one destination (/_netem?dst=D&delay_ms=N&loss_pct=P):
+// of the answers to D, loss_pct in a hundred are dropped, spread evenly and counted from the
+// rule's setting rather than drawn at random (with 25 the 4th, 8th, ... go), so that a run
+// sees the same every time; the others leave delay_ms late. delay_ms 0 and loss_pct 0 remove
+// the rule.
+class AnswerShaping {
+ public:
+  // Reads a /_netem query; false with the reason when it is not one.
+  bool Set(const std::multimap<std::string, std::string>& query, std::string* error);
+  // For an answer to a packet sent to dst: false to drop it, else its delay.
+  bool Pass(uint32_t dst, uint32_t* delay_ms);
+
+ private:
+  struct Rule {
+    uint32_t delay_ms = 0;
+    uint32_t loss_pct = 0;
+    uint64_t answers = 0;
+  };
+  std::map<uint32_t, Rule> rules_;
+};
+
 }  // namespace stub

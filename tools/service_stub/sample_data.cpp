@@ -96,7 +96,11 @@ const Account* FindAccountByCode(const std::vector<Account>& accounts, const std
 }
 
 bool SampleData::ReadFile(const std::string& name, std::string* bytes) const {
-  std::string path = dir_ + "/" + name;
+  if (!overlay_.empty() && ReadPath(overlay_ + "/" + name, bytes)) return true;
+  return ReadPath(dir_ + "/" + name, bytes);
+}
+
+bool SampleData::ReadPath(const std::string& path, std::string* bytes) const {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;

@@ -48,12 +48,18 @@ class SampleData {
   explicit SampleData(std::string dir) : dir_(std::move(dir)) {}
 
   const std::string& dir() const { return dir_; }
+  // A directory whose files stand in for those of the same name (the simulated network's
+  // own, whose lines are hosts behind the PC's network rather than loopback).
+  void SetOverlay(std::string dir) { overlay_ = std::move(dir); }
   // The file's bytes; false when it is missing, unreadable or larger than kMaxDataFile.
   bool ReadFile(const std::string& name, std::string* bytes) const;
   std::vector<Account> LoadAccounts() const;
 
  private:
+  bool ReadPath(const std::string& path, std::string* bytes) const;
+
   std::string dir_;
+  std::string overlay_;
 };
 
 }  // namespace stub

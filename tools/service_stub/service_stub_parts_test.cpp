@@ -314,5 +314,33 @@ TEST(NetSimPackets, EchoRequestGetsItsReplyAndMalformedPacketsNone) {
   EXPECT_FALSE(ReadPacket(v6.data(), v6.size()).ipv4);
 }
 
+// /_netem: the loss spread evenly over each destination's answers, the delay of the rest,
+// other destinations untouched, a rule of zeros removed, a bad query refused.
+TEST(NetSimPackets, AnswerShapingDropsEvenlyAndDelaysPerDestination) {
+  AnswerShaping shaping;
+  std::string error;
+  ASSERT_TRUE(shaping.Set({{"dst", "198.18.8.11"}, {"delay_ms", "300"}, {"loss_pct", "25"}}, &error));
+  const uint32_t line = 0xC612080B, other = 0xC612080C;
+  std::string pattern;
+  uint32_t delay = 0;
+  for (int i = 0; i < 8; ++i) {
+    bool pass = shaping.Pass(line, &delay);
+    pattern += pass ? 'a' : '-';
+    if (pass) EXPECT_EQ(delay, 300u);
+    EXPECT_TRUE(shaping.Pass(other, &delay));
+    EXPECT_EQ(delay, 0u);
+  }
+  EXPECT_EQ(pattern, "aaa-aaa-");
+  ASSERT_TRUE(shaping.Set({{"dst", "198.18.8.11"}, {"loss_pct", "100"}}, &error));
+  EXPECT_FALSE(shaping.Pass(line, &delay));
+  ASSERT_TRUE(shaping.Set({{"dst", "198.18.8.11"}, {"delay_ms", "0"}}, &error));
+  EXPECT_TRUE(shaping.Pass(line, &delay));
+  EXPECT_EQ(delay, 0u);
+  EXPECT_FALSE(shaping.Set({{"delay_ms", "5"}}, &error));
+  EXPECT_FALSE(shaping.Set({{"dst", "198.18.8.11"}, {"loss_pct", "101"}}, &error));
+  EXPECT_FALSE(shaping.Set({{"dst", "198.18.8.11"}, {"delay_ms", "-1"}}, &error));
+  EXPECT_FALSE(shaping.Set({{"dst", "198.18.8"}, {"delay_ms", "1"}}, &error));
+}
+
 }  // namespace
 }  // namespace stub
