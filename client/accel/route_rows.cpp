@@ -257,8 +257,7 @@ uint32_t CMemoryRouteTable::Add(const RouteRow& row) {
     m_odd.push_back(at);
     return 0;
   }
-  std::pair<uint64_t, size_t> entry(IndexKey(row.mask, row.dest), at);
-  m_index.insert(std::upper_bound(m_index.begin(), m_index.end(), entry), entry);
+  m_index.emplace(IndexKey(row.mask, row.dest), at);
   auto longerFirst = [](uint32_t a, uint32_t b) { return PrefixLength(a) > PrefixLength(b); };
   auto pos = std::lower_bound(m_masks.begin(), m_masks.end(), row.mask, longerFirst);
   if (pos == m_masks.end() || *pos != row.mask) m_masks.insert(pos, row.mask);
@@ -271,19 +270,17 @@ const RouteRow* CMemoryRouteTable::Find(uint32_t dest, uint32_t mask) const {
       if (m_rows[i].mask == mask && m_rows[i].dest == (dest & mask)) return &m_rows[i];
     return nullptr;
   }
-  uint64_t key = IndexKey(mask, dest);
-  auto it = std::lower_bound(m_index.begin(), m_index.end(), std::make_pair(key, size_t(0)));
-  return it != m_index.end() && it->first == key ? &m_rows[it->second] : nullptr;
+  auto it = m_index.find(IndexKey(mask, dest));
+  return it != m_index.end() ? &m_rows[it->second] : nullptr;
 }
 
 bool CMemoryRouteTable::Best(uint32_t dest, RouteRow* best) const {
   const RouteRow* found = nullptr;
   for (uint32_t mask : m_masks) {
-    uint64_t key = IndexKey(mask, dest);
-    auto it = std::lower_bound(m_index.begin(), m_index.end(), std::make_pair(key, size_t(0)));
-    for (; it != m_index.end() && it->first == key; ++it)
-      if (!found || Better(m_rows[it->second], *found)) found = &m_rows[it->second];
-    if (found) break;  // masks come longest first
+    auto it = m_index.find(IndexKey(mask, dest));
+    if (it == m_index.end()) continue;
+    found = &m_rows[it->second];
+    break;  // masks come longest first
   }
   for (size_t i : m_odd)
     if ((dest & m_rows[i].mask) == m_rows[i].dest && (!found || Better(m_rows[i], *found)))

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
+#include <unordered_map>
 #include <vector>
 
 class CXmlDoc;
@@ -165,7 +165,7 @@ class CMemoryRouteTable {
  private:
   std::vector<RouteRow> m_rows;
   // Keyed by mask and network; the contiguous masks in use, longest first.
-  std::vector<std::pair<uint64_t, size_t>> m_index;  // sorted by key
+  std::unordered_map<uint64_t, size_t> m_index;  // one row per network and mask
   std::vector<uint32_t> m_masks;
   std::vector<size_t> m_odd;  // rows whose mask is not contiguous
 };
