@@ -213,7 +213,7 @@ bool CRouteManager::OtherVpnSeen(const std::vector<RouteRow>& rows) {
     return false;
   std::string device = DialUpDeviceType(formerIf);
   // A PPPoE uplink is the PC's own line; only a VPN carries the traffic somewhere else.
-  if (_stricmp(device.c_str(), RASDT_Vpn) != 0) return false;
+  if (!IsVpnDeviceType(device)) return false;
   CRunLog::WriteText(OtherVpnDialUpText(formerIf, device));
   return true;
 }

@@ -339,6 +339,17 @@ uint32_t FindDefaultHalves(const std::vector<RouteRow>& rows, uint32_t tunnelIfI
   return 0;
 }
 
+bool IsVpnDeviceType(const std::string& deviceType) {
+  const char kVpn[] = "vpn";
+  if (deviceType.size() != 3) return false;
+  for (size_t i = 0; i < 3; ++i) {
+    char c = deviceType[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kVpn[i]) return false;
+  }
+  return true;
+}
+
 std::string OtherVpnHalvesText(uint32_t ifIndex) {
   return Format("检测到其他VPN连接：接口%u持有默认路由的两半(0.0.0.0/1, 128.0.0.0/1)\r\n",
                 static_cast<unsigned>(ifIndex));

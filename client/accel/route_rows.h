@@ -201,6 +201,9 @@ std::string RouteOwnedElsewhereText(const TunnelNet& net, const RouteRow& owner)
 // 128.0.0.0/1): a VPN that takes all traffic without touching the default route. The
 // tunnel's own interface is left out. 0 when there is none, its interface index otherwise.
 uint32_t FindDefaultHalves(const std::vector<RouteRow>& rows, uint32_t tunnelIfIndex);
+// Whether a dial-up connection's device type (RASCONN's szDeviceType) is a VPN's: "vpn" in
+// any case. PPPoE, modems and ISDN are the PC's own lines.
+bool IsVpnDeviceType(const std::string& deviceType);
 // The run-log lines that name another VPN.
 std::string OtherVpnHalvesText(uint32_t ifIndex);
 std::string OtherVpnDialUpText(uint32_t ifIndex, const std::string& deviceType);

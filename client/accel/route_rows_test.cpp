@@ -378,6 +378,11 @@ TEST(OtherVpn, BothHalvesOnOneInterfaceOtherThanTheTunnels) {
   EXPECT_EQ(FindDefaultHalves(rows, 5), 0u);
   EXPECT_EQ(OtherVpnHalvesText(5),
             "检测到其他VPN连接：接口5持有默认路由的两半(0.0.0.0/1, 128.0.0.0/1)\r\n");
+  EXPECT_TRUE(IsVpnDeviceType("vpn"));
+  EXPECT_TRUE(IsVpnDeviceType("VPN"));
+  EXPECT_FALSE(IsVpnDeviceType("PPPoE"));
+  EXPECT_FALSE(IsVpnDeviceType("vpn2"));
+  EXPECT_FALSE(IsVpnDeviceType("modem"));
   EXPECT_EQ(OtherVpnDialUpText(7, "vpn"),
             "检测到其他VPN连接：原默认路由在VPN拨号连接上(接口7，设备类型vpn)\r\n");
   EXPECT_EQ(DnsNotPinnedText("10.9.0.53", rows[1]),
