@@ -7,6 +7,10 @@
 // Windows, is the real cost of a long list and is left out of both sides). Each run times
 // both, alternating; the ratio printed is the median of the per-run ratios.
 //
+// Then the route check's cost: the same job into a table that answers best-route questions
+// (hashed by network and mask, as the system's is indexed), timed without and with the check
+// that follows it; again the median of the per-run ratios.
+//
 //   route_bench [--entries N] [--runs R] [--file PATH]
 #include <algorithm>
 #include <chrono>
@@ -71,23 +75,43 @@ size_t LoadAndWalk(const char* path, size_t* bytes) {
   return n;
 }
 
-// What the route manager does with the list, the system's table replaced by a vector.
-size_t Apply(const char* path, std::vector<RouteRow>* table) {
+// What the route manager does with the list, the system's table replaced by one in memory
+// (a vector: the reference's side of the ratio stays the bare reading). With missed, the
+// route job's last step too: the tunnel's networks that the table took, then the best route
+// of at most 512 of them asked and compared with the tunnel's interface.
+size_t Apply(const char* path, std::vector<RouteRow>* rows, CMemoryRouteTable* table,
+             size_t* missed = nullptr, double* checkMs = nullptr) {
   RouteRow tunnel, direct;
   std::memset(&tunnel, 0, sizeof tunnel);
   std::memset(&direct, 0, sizeof direct);
   tunnel.nextHop = 0x0100080A;
+  tunnel.ifIndex = 9;
   direct.nextHop = 0x0101A8C0;
-  table->clear();
+  direct.ifIndex = 2;
+  rows->clear();
+  std::vector<TunnelNet> added;
   CXmlDoc doc;
   if (!doc.LoadFile(path)) return 0;
   WalkRouteList(doc, [&](RouteKind kind, const std::string& net, const std::string& mask) {
     RouteRow row;
     std::string skipped;
-    if (RouteListRowFor(kind == kRouteTunnel ? tunnel : direct, net, mask, &row, &skipped))
-      table->push_back(row);
+    if (!RouteListRowFor(kind == kRouteTunnel ? tunnel : direct, net, mask, &row, &skipped)) return;
+    if (!table) {
+      rows->push_back(row);
+      return;
+    }
+    if (table->Add(row) != 0) return;
+    if (kind == kRouteTunnel) added.push_back(TunnelNet{row.dest, row.mask});
   });
-  return table->size();
+  if (!table) return rows->size();
+  if (!missed) return table->Rows().size();
+  auto c0 = std::chrono::steady_clock::now();
+  RouteCheckResult check = CheckTunnelRoutes(added, tunnel.ifIndex, [table](uint32_t dest, RouteRow* best) {
+    return table->Best(dest, best);
+  });
+  if (checkMs) *checkMs = Millis(std::chrono::steady_clock::now() - c0);
+  *missed = check.missed;
+  return table->Rows().size();
 }
 
 }  // namespace
@@ -104,7 +128,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "route_bench: cannot write %s\n", path.c_str());
     return 1;
   }
-  std::vector<double> bare, client, ratios;
+  std::vector<double> bare, client, ratios, job, checked, checkRatios, checkOnly;
   std::vector<RouteRow> table;
   table.reserve(static_cast<size_t>(entries));
   size_t bytes = 0;
@@ -112,16 +136,36 @@ int main(int argc, char** argv) {
     auto t0 = std::chrono::steady_clock::now();
     size_t walked = LoadAndWalk(path.c_str(), &bytes);
     auto t1 = std::chrono::steady_clock::now();
-    size_t added = Apply(path.c_str(), &table);
+    size_t added = Apply(path.c_str(), &table, nullptr);
     auto t2 = std::chrono::steady_clock::now();
-    if (walked != static_cast<size_t>(entries) || added != static_cast<size_t>(entries)) {
-      std::fprintf(stderr, "route_bench: walked %zu, added %zu of %d\n", walked, added, entries);
+    // The route job into the in-memory table, without and with the check, alternating
+    // which goes first so that neither always finds the caches warm.
+    size_t jobAdded = 0, checkedAdded = 0, missed = 0;
+    double checkMs = 0;
+    std::chrono::steady_clock::duration jobTime{}, checkedTime{};
+    for (int k = 0; k < 2; ++k) {
+      bool withCheck = (k == 0) == (r % 2 == 0);
+      CMemoryRouteTable memory;
+      auto s0 = std::chrono::steady_clock::now();
+      size_t n = Apply(path.c_str(), &table, &memory, withCheck ? &missed : nullptr, &checkMs);
+      auto s1 = std::chrono::steady_clock::now();
+      (withCheck ? checkedAdded : jobAdded) = n;
+      (withCheck ? checkedTime : jobTime) = s1 - s0;
+    }
+    if (walked != static_cast<size_t>(entries) || added != static_cast<size_t>(entries) ||
+        jobAdded != added || checkedAdded != added || missed != 0) {
+      std::fprintf(stderr, "route_bench: walked %zu, added %zu/%zu/%zu of %d, %zu missed\n", walked,
+                   added, jobAdded, checkedAdded, entries, missed);
       return 1;
     }
     if (r == 0) continue;  // warm-up: the file into the page cache, the allocator primed
     bare.push_back(Millis(t1 - t0));
     client.push_back(Millis(t2 - t1));
     ratios.push_back(Millis(t2 - t1) / Millis(t1 - t0));
+    job.push_back(Millis(jobTime));
+    checked.push_back(Millis(checkedTime));
+    checkRatios.push_back(Millis(checkedTime) / Millis(jobTime));
+    checkOnly.push_back(checkMs);
   }
   double perBare = Median(bare) * 1000.0 / entries;
   double perClient = Median(client) * 1000.0 / entries;
@@ -129,5 +173,12 @@ int main(int argc, char** argv) {
   std::printf("load and walk with CXmlDoc : %8.3f ms  %6.3f us/route\n", Median(bare), perBare);
   std::printf("client's apply, in memory  : %8.3f ms  %6.3f us/route\n", Median(client), perClient);
   std::printf("median ratio client/bare   : %.3f (target at most 1.25)\n", Median(ratios));
+  std::printf("route job, in-memory table : %8.3f ms\n", Median(job));
+  std::printf("route job and route check  : %8.3f ms  (%zu networks checked)\n", Median(checked),
+              RouteCheckPicks(static_cast<size_t>(entries * 3 / 4)).size());
+  std::printf("median ratio checked/job   : %.3f (target at most 1.10)\n", Median(checkRatios));
+  // The check alone, timed inside the job: steadier than the difference of two noisy runs.
+  std::printf("route check alone          : %8.3f ms  (%.1f %% of the job's median)\n",
+              Median(checkOnly), 100.0 * Median(checkOnly) / Median(job));
   return 0;
 }

@@ -34,6 +34,7 @@ ON_DIALOG_MESSAGE(WM_TUNNEL_STATUS, &CAccMainDlg::OnTunnelStatus)
 ON_DIALOG_MESSAGE(WM_ACCOUNT_VERIFIED, &CAccMainDlg::OnAccountVerified)
 ON_DIALOG_MESSAGE(WM_ACCOUNT_REJECTED, &CAccMainDlg::OnAccountRejected)
 ON_DIALOG_MESSAGE(WM_ROUTE_FAILED, &CAccMainDlg::OnRouteFailed)
+ON_DIALOG_MESSAGE(WM_OTHER_VPN, &CAccMainDlg::OnOtherVpn)
 ON_DIALOG_MESSAGE(WM_TRAFFIC_TEXT, &CAccMainDlg::OnTrafficText)
 ON_DIALOG_MESSAGE(WM_SHOW_ACCOUNT, &CAccMainDlg::OnShowAccount)
 ON_DIALOG_MESSAGE(WM_UI_DIALING, &CAccMainDlg::OnUiDialing)
@@ -353,6 +354,12 @@ LRESULT CAccMainDlg::OnRouteFailed(WPARAM, LPARAM) {
   CRunLog::WriteText("加速路由设置失败，游戏数据不经过加速连接！\r\n");
   // Only the connection that the job was for: after a disconnect the status is not its own.
   if (IsItemEnabled(IDC_ACC_DISCONNECT)) SetStatus("加速连接成功，但加速路由设置失败！");
+  return 0;
+}
+
+LRESULT CAccMainDlg::OnOtherVpn(WPARAM, LPARAM) {
+  // The job sends it only when its routes are set: a route failure keeps its own text.
+  if (IsItemEnabled(IDC_ACC_DISCONNECT)) SetStatus("加速连接成功，但检测到其他VPN连接，加速效果可能受影响");
   return 0;
 }
 

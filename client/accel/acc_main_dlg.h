@@ -75,6 +75,7 @@ class CAccMainDlg : public CDialogBase {
   LRESULT OnAccountVerified(WPARAM, LPARAM);
   LRESULT OnAccountRejected(WPARAM, LPARAM);
   LRESULT OnRouteFailed(WPARAM, LPARAM);
+  LRESULT OnOtherVpn(WPARAM, LPARAM);
   LRESULT OnTrafficText(WPARAM, LPARAM);
   LRESULT OnShowAccount(WPARAM, LPARAM);
   LRESULT OnUiDialing(WPARAM, LPARAM);

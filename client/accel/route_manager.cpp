@@ -1,5 +1,8 @@
 #include "client/accel/route_manager.h"
 
+#include <ras.h>
+#include <raserror.h>
+
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +81,51 @@ std::vector<TunnelKeepOut> TunnelKeepOuts(const CConfigStore& store) {
   return keep;
 }
 
+// The device type ("vpn", "PPPoE", "modem", ...) of the dial-up connection that owns an
+// interface, matched by the address the connection was given; "" when none does.
+std::string DialUpDeviceType(uint32_t ifIndex) {
+  std::vector<uint32_t> addrs;
+  ULONG size = 0;
+  if (GetIpAddrTable(nullptr, &size, FALSE) == ERROR_INSUFFICIENT_BUFFER && size >= sizeof(DWORD)) {
+    std::vector<char> buffer(size);
+    MIB_IPADDRTABLE* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
+    if (GetIpAddrTable(table, &size, FALSE) == NO_ERROR) {
+      size_t fit = (buffer.size() - offsetof(MIB_IPADDRTABLE, table)) / sizeof(MIB_IPADDRROW);
+      for (size_t i = 0; i < table->dwNumEntries && i < fit; ++i)
+        if (table->table[i].dwIndex == ifIndex) addrs.push_back(table->table[i].dwAddr);
+    }
+  }
+  if (addrs.empty()) return "";
+  RASCONNA blank;
+  std::memset(&blank, 0, sizeof blank);
+  blank.dwSize = sizeof blank;
+  std::vector<RASCONNA> conns(1, blank);
+  DWORD bytes = sizeof(RASCONNA), count = 0;
+  DWORD rc = RasEnumConnectionsA(conns.data(), &bytes, &count);
+  if (rc == ERROR_BUFFER_TOO_SMALL && bytes >= sizeof(RASCONNA)) {
+    conns.assign(bytes / sizeof(RASCONNA) + 1, blank);
+    bytes = static_cast<DWORD>(conns.size() * sizeof(RASCONNA));
+    rc = RasEnumConnectionsA(conns.data(), &bytes, &count);
+  }
+  if (rc != 0) return "";
+  for (DWORD i = 0; i < count && i < conns.size(); ++i) {
+    RASPPPIPA ip;
+    std::memset(&ip, 0, sizeof ip);
+    ip.dwSize = sizeof ip;
+    DWORD ipSize = sizeof ip;
+    if (RasGetProjectionInfoA(conns[i].hrasconn, RASP_PppIp, &ip, &ipSize) != 0) continue;
+    ip.szIpAddress[sizeof ip.szIpAddress - 1] = 0;
+    uint32_t addr;
+    if (!ParseDottedAddress(ip.szIpAddress, &addr)) continue;
+    for (uint32_t a : addrs) {
+      if (a != addr) continue;
+      conns[i].szDeviceType[sizeof conns[i].szDeviceType - 1] = 0;
+      return conns[i].szDeviceType;
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 bool ReadForwardTable(std::vector<RouteRow>& rows, const char* noMemoryText,
@@ -121,6 +169,15 @@ void CRouteManager::PinDnsServers(const std::vector<RouteRow>* existing) {
   std::vector<std::string> servers;
   if (!CConfigStore::GetDnsServers(servers)) return;
   for (const std::string& server : servers) {
+    // A split VPN's own DNS server is reached through that VPN: pinned to the LAN gateway
+    // it would be cut off from it until the next reboot.
+    uint32_t addr;
+    MIB_IPFORWARDROW best;
+    if (ParseDottedAddress(server, &addr) && RouteTable().BestRoute(addr, &best) == NO_ERROR &&
+        best.dwForwardIfIndex != m_store->m_directRoute.dwForwardIfIndex) {
+      CRunLog::WriteText(DnsNotPinnedText(server, ToRouteRow(best)));
+      continue;
+    }
     RouteRow pin;
     bool known = false;
     if (existing && RouteRowFor(ToRouteRow(m_store->m_directRoute), server, "255.255.255.0", &pin)) {
@@ -141,6 +198,23 @@ bool CRouteManager::FindDefaultRoute() {
   const RouteRow& taken = rows[static_cast<size_t>(choice.index)];
   m_store->m_defaultGateway = DottedAddress(taken.nextHop);
   m_store->m_directRoute = ToForwardRow(taken);
+  return true;
+}
+
+bool CRouteManager::OtherVpnSeen(const std::vector<RouteRow>& rows) {
+  uint32_t tunnelIf = m_store->m_tunnelRoute.dwForwardIfIndex;
+  if (uint32_t halves = FindDefaultHalves(rows, tunnelIf)) {
+    CRunLog::WriteText(OtherVpnHalvesText(halves));
+    return true;
+  }
+  uint32_t formerIf = m_store->m_directRoute.dwForwardIfIndex;
+  uint32_t type = 0;
+  if (m_store->m_defaultGateway.empty() || !ReadIfType(formerIf, &type) || type != kIfTypePpp)
+    return false;
+  std::string device = DialUpDeviceType(formerIf);
+  // A PPPoE uplink is the PC's own line; only a VPN carries the traffic somewhere else.
+  if (!IsVpnDeviceType(device)) return false;
+  CRunLog::WriteText(OtherVpnDialUpText(formerIf, device));
   return true;
 }
 
@@ -192,6 +266,9 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
     PostMessageA(page, WM_ROUTE_FAILED, 0, 0);
     return;
   }
+  bool otherVpn = false;
+  std::vector<RouteRow> before;
+  if (ReadForwardTable(before, kNoMemory, kReadFailed)) otherVpn = OtherVpnSeen(before);
   std::string url = Format("%s?app_id=%d", m_store->ListUrl("/route.php").c_str(), m_store->m_modeApp);
   std::string path = m_store->CachePath("route.xml");
   CXmlDoc doc;
@@ -201,7 +278,9 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
     PostMessageA(page, WM_ROUTE_FAILED, 0, 0);
     return;
   }
+  const DWORD tunnelIf = m_store->m_tunnelRoute.dwForwardIfIndex;
   bool refused = false;
+  std::vector<TunnelNet> added;  // the tunnel's networks that the table holds now
   CTunnelEntryGuard guard(TunnelKeepOuts(*m_store));
   bool whole = WalkRouteList(doc, [&](RouteKind kind, const std::string& net, const std::string& mask) {
     // A network that would take over the default route, loopback or multicast is never
@@ -225,12 +304,39 @@ void CRouteManager::ApplyGameRoutes(HWND page) {
     // A failing entry has been logged; the next one is tried all the same.
     DWORD error = NO_ERROR;
     AddRow(row, &error);
-    // A network left out of the tunnel is game traffic left unaccelerated; one that has its
-    // route already (from an earlier connection: routes are never deleted) is not.
-    if (kind == kRouteTunnel && error != NO_ERROR && error != kRouteExists) refused = true;
+    if (kind != kRouteTunnel) return;
+    TunnelNet tunnelNet = {row.dest, row.mask};
+    if (error == NO_ERROR) {
+      added.push_back(tunnelNet);
+    } else if (error == kRouteExists) {
+      // Ours from an earlier connection (routes are never deleted), or another VPN's that
+      // keeps the game's traffic.
+      MIB_IPFORWARDROW owner;
+      bool known = RouteTable().BestRoute(row.dest, &owner) == NO_ERROR;
+      if (known && owner.dwForwardIfIndex == tunnelIf) {
+        added.push_back(tunnelNet);
+        return;
+      }
+      if (known) CRunLog::WriteText(RouteOwnedElsewhereText(tunnelNet, ToRouteRow(owner)));
+      refused = true;
+    } else {
+      refused = true;  // a network left out of the tunnel is game traffic left unaccelerated
+    }
   });
   if (!whole) CRunLog::WriteText(RouteListCutText());
-  if (refused) PostMessageA(page, WM_ROUTE_FAILED, 0, 0);
+  // A more specific route of another interface wins over ours without any error.
+  RouteCheckResult check = CheckTunnelRoutes(added, tunnelIf, [](uint32_t dest, RouteRow* best) {
+    MIB_IPFORWARDROW row;
+    if (RouteTable().BestRoute(dest, &row) != NO_ERROR) return false;
+    *best = ToRouteRow(row);
+    return true;
+  });
+  for (const std::string& line : check.log) CRunLog::WriteText(line);
+  if (refused || check.missed) {
+    PostMessageA(page, WM_ROUTE_FAILED, 0, 0);
+  } else if (otherVpn) {
+    PostMessageA(page, WM_OTHER_VPN, 0, 0);
+  }
 }
 
 void CRouteManager::DumpRouteTable() {

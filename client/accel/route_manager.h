@@ -37,7 +37,9 @@ class CRouteManager {
   bool FindTunnelRoute(const char* tunnelIp, MIB_IPFORWARDROW* row);
   // After the tunnel came up: the selected game's route list, through the tunnel and
   // direct. WM_ROUTE_FAILED goes to page when the tunnel has no route, there is no list,
-  // or the routing table refused a network of the tunnel.
+  // the routing table refused a network of the tunnel (or has it through another
+  // interface), or a checked network's traffic does not leave through the tunnel.
+  // Otherwise WM_OTHER_VPN goes when another VPN may take the traffic.
   void ApplyGameRoutes(HWND page);
 
   // The whole forwarding table into the run log.
@@ -49,7 +51,12 @@ class CRouteManager {
                 DWORD* tableError = nullptr);
   bool AddRow(const RouteRow& row, DWORD* tableError);
 
+  // A DNS server whose route leaves through another interface than the former default
+  // route's is not pinned.
   void PinDnsServers(const std::vector<RouteRow>* existing);
+  // Another interface holding both halves of the default route, or the former default route
+  // on a dial-up VPN: logged, true.
+  bool OtherVpnSeen(const std::vector<RouteRow>& rows);
 
   CConfigStore* m_store;
 };

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,14 +25,29 @@ namespace {
 
 using namespace testing_support;
 
+// The rows it accepts are answered by its best route too, ahead of the system's own when
+// their prefix is longer.
 class RecordingTable : public IRouteTable {
  public:
   DWORD CreateEntry(MIB_IPFORWARDROW* row) override {
     std::lock_guard<std::mutex> lock(mu_);
     rows_.push_back(*row);
     if (row->dwForwardMask == refusedMask) return ERROR_ACCESS_DENIED;
-    // Stands for a route the system already has.
+    RouteRow r;
+    std::memcpy(&r, row, sizeof r);
+    memory_.Add(r);
+    // Stands for a route the system already has, through the same tunnel.
     return row->dwForwardMask == inet_addr("255.0.0.0") ? 5010 : NO_ERROR;
+  }
+  DWORD BestRoute(DWORD dest, MIB_IPFORWARDROW* row) override {
+    DWORD rc = GetBestRoute(dest, 0, row);
+    std::lock_guard<std::mutex> lock(mu_);
+    RouteRow mine;
+    if (!memory_.Best(dest, &mine)) return rc;
+    if (rc == NO_ERROR && __builtin_popcount(row->dwForwardMask) > __builtin_popcount(mine.mask))
+      return rc;
+    std::memcpy(row, &mine, sizeof mine);
+    return NO_ERROR;
   }
   DWORD refusedMask = 0;  // rows with this mask are refused (set before the job runs)
   std::vector<MIB_IPFORWARDROW> Rows() {
@@ -42,6 +58,7 @@ class RecordingTable : public IRouteTable {
  private:
   std::mutex mu_;
   std::vector<MIB_IPFORWARDROW> rows_;
+  CMemoryRouteTable memory_;
 };
 
 const char kRouteList[] =

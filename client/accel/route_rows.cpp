@@ -1,5 +1,6 @@
 #include "client/accel/route_rows.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/dotted_address.h"
@@ -221,4 +222,146 @@ std::vector<std::string> RouteDumpLines(const std::vector<RouteRow>& rows) {
     lines.push_back(Format("    %s/%s => %s\r\n", DottedAddress(r.dest).c_str(),
                            DottedAddress(r.mask).c_str(), DottedAddress(r.nextHop).c_str()));
   return lines;
+}
+
+namespace {
+
+// Leading one bits of a mask in network byte order; -1 when the mask is not contiguous.
+int PrefixLength(uint32_t mask) {
+  uint32_t m = HostOrder(mask);
+  int ones = 0;
+  while (ones < 32 && (m & (0x80000000u >> ones))) ++ones;
+  if (ones < 32 && (m << ones) != 0) return -1;
+  return ones;
+}
+
+uint64_t IndexKey(uint32_t mask, uint32_t dest) { return (uint64_t(mask) << 32) | (dest & mask); }
+
+// The better of two rows that both hold the address.
+bool Better(const RouteRow& a, const RouteRow& b) {
+  int pa = PrefixLength(a.mask), pb = PrefixLength(b.mask);
+  if (pa < 0) pa = 0;  // a mask that is not contiguous counts by its ones only
+  if (pb < 0) pb = 0;
+  if (pa != pb) return pa > pb;
+  return a.metric1 < b.metric1;
+}
+
+}  // namespace
+
+uint32_t CMemoryRouteTable::Add(const RouteRow& row) {
+  if (Find(row.dest, row.mask)) return 5010;
+  size_t at = m_rows.size();
+  m_rows.push_back(row);
+  m_rows.back().dest &= row.mask;  // as the system keeps it
+  if (PrefixLength(row.mask) < 0) {
+    m_odd.push_back(at);
+    return 0;
+  }
+  m_index.emplace(IndexKey(row.mask, row.dest), at);
+  auto longerFirst = [](uint32_t a, uint32_t b) { return PrefixLength(a) > PrefixLength(b); };
+  auto pos = std::lower_bound(m_masks.begin(), m_masks.end(), row.mask, longerFirst);
+  if (pos == m_masks.end() || *pos != row.mask) m_masks.insert(pos, row.mask);
+  return 0;
+}
+
+const RouteRow* CMemoryRouteTable::Find(uint32_t dest, uint32_t mask) const {
+  if (PrefixLength(mask) < 0) {
+    for (size_t i : m_odd)
+      if (m_rows[i].mask == mask && m_rows[i].dest == (dest & mask)) return &m_rows[i];
+    return nullptr;
+  }
+  auto it = m_index.find(IndexKey(mask, dest));
+  return it != m_index.end() ? &m_rows[it->second] : nullptr;
+}
+
+bool CMemoryRouteTable::Best(uint32_t dest, RouteRow* best) const {
+  const RouteRow* found = nullptr;
+  for (uint32_t mask : m_masks) {
+    auto it = m_index.find(IndexKey(mask, dest));
+    if (it == m_index.end()) continue;
+    found = &m_rows[it->second];
+    break;  // masks come longest first
+  }
+  for (size_t i : m_odd)
+    if ((dest & m_rows[i].mask) == m_rows[i].dest && (!found || Better(m_rows[i], *found)))
+      found = &m_rows[i];
+  if (!found) return false;
+  *best = *found;
+  return true;
+}
+
+std::vector<size_t> RouteCheckPicks(size_t count) {
+  std::vector<size_t> picks;
+  size_t n = count < kRouteCheckMax ? count : kRouteCheckMax;
+  picks.reserve(n);
+  // count / n >= 1, so the picks are distinct and in list order.
+  for (size_t i = 0; i < n; ++i) picks.push_back(static_cast<size_t>(uint64_t(i) * count / n));
+  return picks;
+}
+
+RouteCheckResult CheckTunnelRoutes(const std::vector<TunnelNet>& nets, uint32_t tunnelIfIndex,
+                                   const BestRouteReader& best) {
+  RouteCheckResult result;
+  for (size_t i : RouteCheckPicks(nets.size())) {
+    ++result.checked;
+    RouteRow row;
+    bool known = best(nets[i].dest, &row);
+    if (known && row.ifIndex == tunnelIfIndex) continue;
+    if (++result.missed > kRouteCheckLines) continue;
+    std::string net = DottedAddress(nets[i].dest) + "/" + DottedAddress(nets[i].mask);
+    result.log.push_back(
+        known ? Format("加速路由未生效：%s 的数据走接口%u，下一跳%s\r\n", net.c_str(),
+                       static_cast<unsigned>(row.ifIndex), DottedAddress(row.nextHop).c_str())
+              : Format("加速路由未生效：%s 没有路由\r\n", net.c_str()));
+  }
+  if (result.missed > kRouteCheckLines)
+    result.log.push_back(Format("另有%u个加速路由未生效（共检查%u个）\r\n",
+                                static_cast<unsigned>(result.missed - kRouteCheckLines),
+                                static_cast<unsigned>(result.checked)));
+  return result;
+}
+
+std::string RouteOwnedElsewhereText(const TunnelNet& net, const RouteRow& owner) {
+  return Format("加速路由已被其他接口占用：%s/%s 走接口%u，下一跳%s\r\n",
+                DottedAddress(net.dest).c_str(), DottedAddress(net.mask).c_str(),
+                static_cast<unsigned>(owner.ifIndex), DottedAddress(owner.nextHop).c_str());
+}
+
+uint32_t FindDefaultHalves(const std::vector<RouteRow>& rows, uint32_t tunnelIfIndex) {
+  uint32_t half;  // 128.0.0.0, the mask of both halves and the upper one's network
+  const unsigned char b[4] = {0x80, 0, 0, 0};
+  std::memcpy(&half, b, 4);
+  for (const RouteRow& low : rows) {
+    if (low.dest != 0 || low.mask != half || low.ifIndex == tunnelIfIndex) continue;
+    for (const RouteRow& high : rows)
+      if (high.dest == half && high.mask == half && high.ifIndex == low.ifIndex) return low.ifIndex;
+  }
+  return 0;
+}
+
+bool IsVpnDeviceType(const std::string& deviceType) {
+  const char kVpn[] = "vpn";
+  if (deviceType.size() != 3) return false;
+  for (size_t i = 0; i < 3; ++i) {
+    char c = deviceType[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kVpn[i]) return false;
+  }
+  return true;
+}
+
+std::string OtherVpnHalvesText(uint32_t ifIndex) {
+  return Format("检测到其他VPN连接：接口%u持有默认路由的两半(0.0.0.0/1, 128.0.0.0/1)\r\n",
+                static_cast<unsigned>(ifIndex));
+}
+
+std::string OtherVpnDialUpText(uint32_t ifIndex, const std::string& deviceType) {
+  return Format("检测到其他VPN连接：原默认路由在VPN拨号连接上(接口%u，设备类型%s)\r\n",
+                static_cast<unsigned>(ifIndex), ShowControlBytes(deviceType.substr(0, 16)).c_str());
+}
+
+std::string DnsNotPinnedText(const std::string& server, const RouteRow& best) {
+  return Format("DNS服务器%s的路由走接口%u(下一跳%s)，不是原默认网关的接口，不固定其路由.\r\n",
+                ShowControlBytes(server.substr(0, 40)).c_str(), static_cast<unsigned>(best.ifIndex),
+                DottedAddress(best.nextHop).c_str());
 }

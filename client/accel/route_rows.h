@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class CXmlDoc;
@@ -145,3 +146,67 @@ std::string RouteListCutText();
 
 // The dump of the table: a heading, then one line per row in table order.
 std::vector<std::string> RouteDumpLines(const std::vector<RouteRow>& rows);
+
+// The system's choice of route for one address, as the client's checks see it: the longest
+// prefix that holds it, the lowest first metric between equals, then the earlier row. Kept
+// in memory for the tests and the benchmark; rows with a mask that is not contiguous are
+// looked at one by one.
+class CMemoryRouteTable {
+ public:
+  // ERROR_OBJECT_ALREADY_EXISTS (5010) when a row to the same network and mask is there,
+  // whatever its next hop; 0 once added.
+  uint32_t Add(const RouteRow& row);
+  // False when no row holds dest.
+  bool Best(uint32_t dest, RouteRow* best) const;
+  // The row to exactly this network and mask; null when none.
+  const RouteRow* Find(uint32_t dest, uint32_t mask) const;
+  const std::vector<RouteRow>& Rows() const { return m_rows; }
+
+ private:
+  std::vector<RouteRow> m_rows;
+  // Keyed by mask and network; the contiguous masks in use, longest first.
+  std::unordered_map<uint64_t, size_t> m_index;  // one row per network and mask
+  std::vector<uint32_t> m_masks;
+  std::vector<size_t> m_odd;  // rows whose mask is not contiguous
+};
+
+// The check of the game's routes after the route job. The networks looked at: every tunnel
+// network of the list up to kRouteCheckMax, beyond that kRouteCheckMax spread evenly over
+// the list (the first always among them). Each one's first address must be routed through
+// the tunnel's interface.
+const size_t kRouteCheckMax = 512;
+std::vector<size_t> RouteCheckPicks(size_t count);
+
+struct TunnelNet {
+  uint32_t dest;  // network byte order, host part cleared
+  uint32_t mask;
+};
+// Reads the system's best route to an address; false when it has none.
+typedef std::function<bool(uint32_t dest, RouteRow* best)> BestRouteReader;
+
+struct RouteCheckResult {
+  size_t checked = 0;
+  size_t missed = 0;             // networks whose traffic leaves elsewhere
+  std::vector<std::string> log;  // at most kRouteCheckLines lines, then one with the count
+};
+const size_t kRouteCheckLines = 10;
+RouteCheckResult CheckTunnelRoutes(const std::vector<TunnelNet>& nets, uint32_t tunnelIfIndex,
+                                   const BestRouteReader& best);
+
+// The run-log line for a tunnel network that the table has already, through another
+// interface: its traffic does not go through the tunnel.
+std::string RouteOwnedElsewhereText(const TunnelNet& net, const RouteRow& owner);
+
+// Another interface that holds the two halves of the default route (0.0.0.0/1 and
+// 128.0.0.0/1): a VPN that takes all traffic without touching the default route. The
+// tunnel's own interface is left out. 0 when there is none, its interface index otherwise.
+uint32_t FindDefaultHalves(const std::vector<RouteRow>& rows, uint32_t tunnelIfIndex);
+// Whether a dial-up connection's device type (RASCONN's szDeviceType) is a VPN's: "vpn" in
+// any case. PPPoE, modems and ISDN are the PC's own lines.
+bool IsVpnDeviceType(const std::string& deviceType);
+// The run-log lines that name another VPN.
+std::string OtherVpnHalvesText(uint32_t ifIndex);
+std::string OtherVpnDialUpText(uint32_t ifIndex, const std::string& deviceType);
+// The run-log line for a DNS server left unpinned: its route leaves through another interface
+// than the former default route's, most likely a VPN's own server.
+std::string DnsNotPinnedText(const std::string& server, const RouteRow& best);

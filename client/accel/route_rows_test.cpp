@@ -288,4 +288,105 @@ TEST(RouteDump, HeadingThenOneLinePerRowInTableOrder) {
   EXPECT_EQ(lines[2], "    10.1.2.0/255.255.255.0 => 10.0.0.254\r\n");
 }
 
+// The table the checks ask: longest prefix, then the lower metric; 5010 for a second row to
+// one network. Then the check: a game network overlapped by another VPN's more specific
+// route is named with what wins, one without any route too, at most ten lines then the count.
+TEST(RouteCheck, TheLongestPrefixWinsAndEachNetworkLeavingElsewhereIsNamed) {
+  CMemoryRouteTable table;
+  const uint32_t tun = 9, vpn = 5, lan = 2;
+  EXPECT_EQ(table.Add(Row(0, 0, Addr(192, 168, 1, 1), lan, 10)), 0u);
+  EXPECT_EQ(table.Add(Row(Addr(192, 0, 2, 0), Addr(255, 255, 255, 0), Addr(10, 8, 0, 2), tun, 1)), 0u);
+  EXPECT_EQ(table.Add(Row(Addr(192, 0, 2, 0), Addr(255, 255, 255, 128), Addr(10, 9, 0, 1), vpn, 1)), 0u);
+  EXPECT_EQ(table.Add(Row(Addr(198, 51, 100, 0), Addr(255, 255, 255, 128), Addr(10, 9, 0, 1), vpn, 1)), 0u);
+  EXPECT_EQ(table.Add(Row(Addr(198, 51, 100, 0), Addr(255, 255, 255, 128), Addr(10, 8, 0, 2), tun, 1)), 5010u);
+  EXPECT_EQ(table.Add(Row(Addr(203, 0, 113, 0), Addr(255, 255, 255, 0), Addr(10, 8, 0, 2), tun, 5)), 0u);
+  EXPECT_EQ(table.Add(Row(Addr(203, 0, 0, 0), Addr(255, 255, 0, 0), Addr(10, 9, 0, 1), vpn, 1)), 0u);
+  // A mask that is not contiguous counts by its ones.
+  EXPECT_EQ(table.Add(Row(Addr(203, 0, 113, 1), Addr(255, 255, 0, 255), Addr(10, 9, 0, 1), vpn, 1)), 0u);
+  RouteRow best;
+  ASSERT_TRUE(table.Best(Addr(192, 0, 2, 200), &best));
+  EXPECT_EQ(best.ifIndex, tun);
+  ASSERT_TRUE(table.Best(Addr(192, 0, 2, 1), &best));
+  EXPECT_EQ(best.ifIndex, vpn);
+  ASSERT_TRUE(table.Best(Addr(203, 0, 113, 9), &best));
+  EXPECT_EQ(best.ifIndex, tun);
+  ASSERT_TRUE(table.Best(Addr(203, 0, 9, 1), &best));
+  EXPECT_EQ(best.ifIndex, vpn);
+  ASSERT_TRUE(table.Best(Addr(8, 8, 8, 8), &best));
+  EXPECT_EQ(best.ifIndex, lan);
+  ASSERT_NE(table.Find(Addr(203, 0, 113, 1), Addr(255, 255, 0, 255)), nullptr);
+
+  std::vector<TunnelNet> nets = {{Addr(192, 0, 2, 0), Addr(255, 255, 255, 0)},
+                                 {Addr(203, 0, 113, 0), Addr(255, 255, 255, 0)},
+                                 {Addr(198, 51, 100, 0), Addr(255, 255, 255, 128)}};
+  BestRouteReader reader = [&table](uint32_t dest, RouteRow* row) { return table.Best(dest, row); };
+  RouteCheckResult r = CheckTunnelRoutes(nets, tun, reader);
+  EXPECT_EQ(r.checked, 3u);
+  EXPECT_EQ(r.missed, 2u);
+  ASSERT_EQ(r.log.size(), 2u);
+  EXPECT_EQ(r.log[0], "加速路由未生效：192.0.2.0/255.255.255.0 的数据走接口5，下一跳10.9.0.1\r\n");
+  EXPECT_EQ(r.log[1], "加速路由未生效：198.51.100.0/255.255.255.128 的数据走接口5，下一跳10.9.0.1\r\n");
+  EXPECT_EQ(RouteOwnedElsewhereText(nets[2], best),
+            "加速路由已被其他接口占用：198.51.100.0/255.255.255.128 走接口2，下一跳192.168.1.1\r\n");
+
+  // Twelve networks of which eleven have no route at all: ten lines, then the count.
+  std::vector<TunnelNet> many;
+  for (unsigned i = 0; i < 12; ++i) many.push_back({Addr(20 + i, 0, 0, 0), Addr(255, 0, 0, 0)});
+  CMemoryRouteTable lone;
+  lone.Add(Row(Addr(31, 0, 0, 0), Addr(255, 0, 0, 0), Addr(10, 8, 0, 2), tun, 1));
+  r = CheckTunnelRoutes(many, tun, [&lone](uint32_t d, RouteRow* row) { return lone.Best(d, row); });
+  EXPECT_EQ(r.missed, 11u);
+  ASSERT_EQ(r.log.size(), 11u);
+  EXPECT_EQ(r.log[0], "加速路由未生效：20.0.0.0/255.0.0.0 没有路由\r\n");
+  EXPECT_EQ(r.log[10], "另有1个加速路由未生效（共检查12个）\r\n");
+}
+
+TEST(RouteCheck, AtMost512NetworksSpreadEvenlyOverTheList) {
+  EXPECT_EQ(RouteCheckPicks(3), (std::vector<size_t>{0, 1, 2}));
+  EXPECT_EQ(RouteCheckPicks(512).back(), 511u);
+  std::vector<size_t> picks = RouteCheckPicks(10000);
+  ASSERT_EQ(picks.size(), 512u);
+  EXPECT_EQ(picks[0], 0u);
+  EXPECT_GE(picks.back(), 10000u - 20);
+  for (size_t i = 1; i < picks.size(); ++i) {
+    EXPECT_GE(picks[i] - picks[i - 1], 19u);
+    EXPECT_LE(picks[i] - picks[i - 1], 20u);
+  }
+  // The check asks the table once per pick.
+  std::vector<TunnelNet> nets(10000, TunnelNet{Addr(20, 0, 0, 0), Addr(255, 0, 0, 0)});
+  size_t asked = 0;
+  RouteCheckResult r = CheckTunnelRoutes(nets, 1, [&asked](uint32_t, RouteRow* row) {
+    ++asked;
+    row->ifIndex = 1;
+    return true;
+  });
+  EXPECT_EQ(asked, 512u);
+  EXPECT_EQ(r.checked, 512u);
+  EXPECT_EQ(r.missed, 0u);
+}
+
+// Both halves of the default route on one interface other than the tunnel's; one half, or
+// the halves split over two interfaces, is no other VPN.
+TEST(OtherVpn, BothHalvesOnOneInterfaceOtherThanTheTunnels) {
+  const uint32_t half = Addr(128, 0, 0, 0);
+  std::vector<RouteRow> rows = {Row(0, 0, Addr(192, 168, 1, 1), 2, 10),
+                                Row(0, half, Addr(10, 9, 0, 1), 5, 1),
+                                Row(half, half, Addr(10, 9, 0, 1), 6, 1)};
+  EXPECT_EQ(FindDefaultHalves(rows, 9), 0u);
+  rows.push_back(Row(half, half, Addr(10, 9, 0, 1), 5, 1));
+  EXPECT_EQ(FindDefaultHalves(rows, 9), 5u);
+  EXPECT_EQ(FindDefaultHalves(rows, 5), 0u);
+  EXPECT_EQ(OtherVpnHalvesText(5),
+            "检测到其他VPN连接：接口5持有默认路由的两半(0.0.0.0/1, 128.0.0.0/1)\r\n");
+  EXPECT_TRUE(IsVpnDeviceType("vpn"));
+  EXPECT_TRUE(IsVpnDeviceType("VPN"));
+  EXPECT_FALSE(IsVpnDeviceType("PPPoE"));
+  EXPECT_FALSE(IsVpnDeviceType("vpn2"));
+  EXPECT_FALSE(IsVpnDeviceType("modem"));
+  EXPECT_EQ(OtherVpnDialUpText(7, "vpn"),
+            "检测到其他VPN连接：原默认路由在VPN拨号连接上(接口7，设备类型vpn)\r\n");
+  EXPECT_EQ(DnsNotPinnedText("10.9.0.53", rows[1]),
+            "DNS服务器10.9.0.53的路由走接口5(下一跳10.9.0.1)，不是原默认网关的接口，不固定其路由.\r\n");
+}
+
 }  // namespace

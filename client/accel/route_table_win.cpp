@@ -5,6 +5,7 @@ namespace {
 class CSystemRouteTable : public IRouteTable {
  public:
   DWORD CreateEntry(MIB_IPFORWARDROW* row) override { return CreateIpForwardEntry(row); }
+  DWORD BestRoute(DWORD dest, MIB_IPFORWARDROW* row) override { return GetBestRoute(dest, 0, row); }
 };
 
 CSystemRouteTable g_system;

@@ -15,6 +15,7 @@
 #define WM_PING_RESULT (WM_USER + 113)    // line id as asked, PingAnswer (below)
 #define WM_ROUTE_FAILED (WM_USER + 114)
 #define WM_TRAFFIC_TEXT (WM_USER + 115)   // 0, traffic text
+#define WM_OTHER_VPN (WM_USER + 116)      // the routes are set, another VPN may take traffic
 
 // lParam of WM_ACCOUNT_REJECTED: who decided. A server's result may be any 32-bit value, as
 // wide as wParam on the 32-bit build, so the client's own outcome (no login server answered,

@@ -264,7 +264,7 @@ HttpFront::Answer HttpFront::NormalAnswer(const httplib::Request& req) const {
     if (path == "/report_ip.php" || path == "/send_report.php") return {200, kPlain, "OK"};
     if (path == "/vpn_auth.php") return DialUpCheckAnswer(req);
     if (netsim_ && (path == "/_tunnel" || path == "/_route" || path == "/_routes" ||
-                    path == "/_lan" || path == "/_netem")) {
+                    path == "/_lan" || path == "/_netem" || path == "/_vpn")) {
       NetSim::Answer a = netsim_->Handle(path, req.params);
       return {a.status, kPlain, a.body};
     }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/if_tun.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -25,6 +26,7 @@ namespace stub {
 namespace {
 
 constexpr char kLanName[] = "lan0";
+constexpr char kVpnName[] = "vpn0";
 constexpr uint32_t kMaxDropMs = 24u * 3600 * 1000;
 // Packets taken from one device per round, so that a flood on one does not starve the other
 // or a waiting change.
@@ -37,9 +39,10 @@ int64_t NowMillis() {
 }
 
 // Creates a tun device of the given name held by this process (not persistent), with
-// address local peer <peer>, up. Returns 0 or errno, with the step in *step.
+// address local peer <peer>, up. Returns 0 or errno, with the step in *step. A link type
+// other than -1 is set before the link comes up (the kernel takes it only while down).
 int OpenTunDevice(const char* name, uint32_t local, uint32_t peer, int* fd_out, int* ifindex_out,
-                  const char** step) {
+                  const char** step, int link_type = -1) {
   *step = "open /dev/net/tun";
   int fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
@@ -50,6 +53,8 @@ int OpenTunDevice(const char* name, uint32_t local, uint32_t peer, int* fd_out, 
   int ifindex = 0;
   *step = "TUNSETIFF";
   if (ioctl(fd, TUNSETIFF, &ifr) != 0) {
+    rc = errno;
+  } else if (link_type >= 0 && (*step = "TUNSETLINK", ioctl(fd, TUNSETLINK, link_type) != 0)) {
     rc = errno;
   } else if ((*step = "interface index", ifindex = static_cast<int>(if_nametoindex(name))) == 0) {
     rc = errno ? errno : ENODEV;
@@ -91,6 +96,24 @@ std::string IfName(int ifindex) {
   char name[IF_NAMESIZE] = "";
   if (ifindex <= 0 || !if_indextoname(static_cast<unsigned>(ifindex), name)) return "-";
   return name;
+}
+
+// "a.b.c.d/len" in host byte order, host bits clear.
+bool ParseNetwork(const std::string& text, uint32_t* dest, int* prefix_len) {
+  size_t slash = text.find('/');
+  if (slash == std::string::npos || slash + 1 == text.size() || text.size() - slash > 3) return false;
+  int len = 0;
+  for (size_t i = slash + 1; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    len = len * 10 + (text[i] - '0');
+  }
+  uint32_t addr = 0;
+  if (len < 1 || len > 32 || !ParseDottedAddressHostOrder(text.substr(0, slash), &addr)) return false;
+  uint32_t mask = len == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> len);
+  if (addr & ~mask) return false;
+  *dest = addr;
+  *prefix_len = len;
+  return true;
 }
 
 bool KernelAtLeast(int major, int minor) {
@@ -137,6 +160,7 @@ NetSim::~NetSim() {
   if (lan_.fd >= 0) close(lan_.fd);
   if (ppp_.fd >= 0) close(ppp_.fd);
   if (newLan_.fd >= 0) close(newLan_.fd);
+  if (vpn_.fd >= 0) close(vpn_.fd);
   if (wake_fd_ >= 0) close(wake_fd_);
   if (packets_fd_ >= 0) close(packets_fd_);
 }
@@ -223,6 +247,7 @@ NetSim::Answer NetSim::Handle(const std::string& path,
   if (path == "/_route") return Route(query);
   if (path == "/_lan") return Lan(query);
   if (path == "/_netem") return Netem(query);
+  if (path == "/_vpn") return Vpn(query);
   return Routes();
 }
 
@@ -270,6 +295,65 @@ NetSim::Answer NetSim::Tunnel(const std::multimap<std::string, std::string>& que
     if (drop_text) {
       drop_pending_ = true;
       drop_at_ = Clock::now() + std::chrono::milliseconds(drop_ms);
+    }
+  });
+  return answer;
+}
+
+NetSim::Answer NetSim::Vpn(const std::multimap<std::string, std::string>& query) {
+  const std::string* up = Param(query, "up");
+  if (!up) {
+    if (!Param(query, "down")) return {500, "ERROR need up=<local>&peer=<peer>[&halves=1][&net=a.b.c.d/n]... or down\n"};
+    WhilePacketThreadParked([&] {
+      if (vpn_.fd >= 0) close(vpn_.fd);  // its routes go with it
+      vpn_ = Device();
+    });
+    return {200, "OK"};
+  }
+  uint32_t local = 0, peer = 0;
+  const std::string* peer_text = Param(query, "peer");
+  if (!ParseDottedAddressHostOrder(*up, &local) || !peer_text ||
+      !ParseDottedAddressHostOrder(*peer_text, &peer)) {
+    return {500, "ERROR bad local or peer address\n"};
+  }
+  struct Net {
+    uint32_t dest;
+    int len;
+  };
+  std::vector<Net> nets;
+  const std::string* halves = Param(query, "halves");
+  if (halves && *halves == "1") nets = {{0, 1}, {0x80000000u, 1}};
+  auto range = query.equal_range("net");
+  for (auto it = range.first; it != range.second; ++it) {
+    Net n{};
+    if (!ParseNetwork(it->second, &n.dest, &n.len)) return {500, "ERROR bad net " + it->second.substr(0, 40) + "\n"};
+    nets.push_back(n);
+  }
+  Answer answer{200, "OK"};
+  WhilePacketThreadParked([&] {
+    if (vpn_.fd >= 0) {
+      answer = {500, "ERROR vpn0 is up already\n"};
+      return;
+    }
+    const char* step = "";
+    int fd = -1, ifindex = 0;
+    // A PPP link, so that Wine reports the interface as a dial-up one (type 23).
+    int rc = OpenTunDevice(kVpnName, local, peer, &fd, &ifindex, &step, ARPHRD_PPP);
+    if (rc != 0) {
+      answer = {500, std::string("ERROR ") + step + ": " + std::strerror(rc) + "\n"};
+      return;
+    }
+    vpn_.name = kVpnName;
+    vpn_.fd = fd;
+    vpn_.ifindex = ifindex;
+    vpn_.local = local;
+    for (const Net& n : nets) {
+      rc = nl::AddRoute(n.dest, n.len, 0, ifindex);
+      if (rc != 0) {
+        answer = {500, "ERROR route " + FormatAddress(n.dest) + "/" + std::to_string(n.len) + ": " +
+                           std::strerror(rc) + "\n"};
+        return;
+      }
     }
   });
   return answer;
@@ -348,7 +432,8 @@ int NetSim::SendDueAnswers() {
   Clock::time_point now = Clock::now();
   while (!delayed_.empty() && delayed_.begin()->first <= now) {
     const Delayed& d = delayed_.begin()->second;
-    if ((d.fd == lan_.fd || d.fd == ppp_.fd) && write(d.fd, d.bytes.data(), d.bytes.size()) < 0) {
+    bool open = d.fd == lan_.fd || d.fd == ppp_.fd || d.fd == newLan_.fd || d.fd == vpn_.fd;
+    if (open && write(d.fd, d.bytes.data(), d.bytes.size()) < 0) {
       // A full queue drops the answer, as a congested line would.
     }
     delayed_.erase(delayed_.begin());
@@ -380,10 +465,11 @@ void NetSim::Run() {
     }
     int answers_in = SendDueAnswers();
     if (answers_in >= 0 && (timeout < 0 || answers_in < timeout)) timeout = answers_in;
-    // A closed device's slot has fd -1, which poll passes over.
-    pollfd fds[4] = {{wake_fd_, POLLIN, 0}, {lan_.fd, POLLIN, 0}, {ppp_.fd, POLLIN, 0},
-                     {newLan_.fd, POLLIN, 0}};
-    nfds_t count = 4;
+    // A closed device's slot has fd -1, which poll passes over: the tunnel, the other
+    // network and the other VPN come and go.
+    pollfd fds[5] = {{wake_fd_, POLLIN, 0}, {lan_.fd, POLLIN, 0}, {ppp_.fd, POLLIN, 0},
+                     {newLan_.fd, POLLIN, 0}, {vpn_.fd, POLLIN, 0}};
+    nfds_t count = 5;
     lock.unlock();
     int n = poll(fds, count, timeout);
     lock.lock();
@@ -399,6 +485,7 @@ void NetSim::Run() {
     if (fds[1].revents & POLLIN) ReadPackets(lan_);
     if (ppp_.fd >= 0 && (fds[2].revents & POLLIN)) ReadPackets(ppp_);
     if (newLan_.fd >= 0 && (fds[3].revents & POLLIN)) ReadPackets(newLan_);
+    if (vpn_.fd >= 0 && (fds[4].revents & POLLIN)) ReadPackets(vpn_);
   }
   // From here on changes go ahead without this thread.
   parked_ = true;

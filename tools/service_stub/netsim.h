@@ -45,7 +45,7 @@ class NetSim {
   bool Start(const std::string& packets_path, std::string* error);
   void Stop();
 
-  // /_tunnel, /_route and /_routes of the pages port; query as the request carried it.
+  // /_tunnel, /_route, /_routes and /_vpn of the pages port; query as the request carried it.
   Answer Handle(const std::string& path, const std::multimap<std::string, std::string>& query);
 
  private:
@@ -64,6 +64,10 @@ class NetSim {
   Answer Netem(const std::multimap<std::string, std::string>& query);
   // Writes the delayed answers that are due; the time until the next one, or -1.
   int SendDueAnswers();
+  // Another VPN's interface vpn0, a PPP link: up=<local>&peer=<peer>, halves=1 for the two
+  // halves of the default route, net=a.b.c.d/n (repeated) for routes to given networks;
+  // down removes it and its routes.
+  Answer Vpn(const std::multimap<std::string, std::string>& query);
 
   // Every open or close of a device happens with the packet thread parked outside poll:
   // a descriptor that a poll still waits on keeps its device alive after close, and the
@@ -83,8 +87,9 @@ class NetSim {
   bool stopping_ = false;
   bool drop_pending_ = false;
   Clock::time_point drop_at_;
-  // newLan_: the PC's other network while the PC is moved there (/_lan?move=new).
-  Device lan_, ppp_, newLan_;
+  // newLan_: the PC's other network while the PC is moved there (/_lan?move=new); vpn_:
+  // another VPN's interface (/_vpn).
+  Device lan_, ppp_, newLan_, vpn_;
   int wake_fd_ = -1;
   int packets_fd_ = -1;
   uint64_t packet_seq_ = 0;

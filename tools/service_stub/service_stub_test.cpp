@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/socket.h>
@@ -695,6 +696,39 @@ TEST_F(StubRun, NetsimHoldsTheNetworkOfANamespaceOfItsOwn) {
                                       "\"sport\":" + std::to_string(ntohs(local.sin_port)) +
                                           ",\"dport\":7777,\"size\":43}"))
       << ReadWhole(packets);
+
+  // Another VPN: a PPP link (what Wine reports as type 23) with the halves of the default
+  // route and a more specific route into the game's network, which takes the datagram away
+  // from the tunnel and records it there; down takes the link and its routes away.
+  EXPECT_EQ(Get(web_port_, "/_vpn?up=10.9.0.2&peer=10.9.0.1&net=192.0.2.1/24")->status, 500);
+  EXPECT_EQ(Get(web_port_, "/_vpn?up=10.9.0.2&peer=10.9.0.1&halves=1&net=192.0.2.0/25")->body, "OK");
+  {
+    // The link type as /sys/class/net/vpn0/type shows it to a process that mounted sysfs
+    // in this namespace, as Wine's does.
+    int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "vpn0", IFNAMSIZ - 1);
+    EXPECT_EQ(ioctl(probe, SIOCGIFHWADDR, &ifr), 0);
+    EXPECT_EQ(ifr.ifr_hwaddr.sa_family, 512);  // ARPHRD_PPP
+    close(probe);
+  }
+  EXPECT_EQ(Get(web_port_, "/_vpn?up=10.9.0.3&peer=10.9.0.1")->status, 500);
+  table = routes();
+  EXPECT_TRUE(Has(table, "0.0.0.0/1 0.0.0.0 vpn0\n")) << table;
+  EXPECT_TRUE(Has(table, "128.0.0.0/1 0.0.0.0 vpn0\n")) << table;
+  EXPECT_TRUE(Has(table, "192.0.2.0/25 0.0.0.0 vpn0\n")) << table;
+  sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(sock, 0);
+  ASSERT_EQ(sendto(sock, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&game), sizeof game),
+            static_cast<ssize_t>(payload.size()));
+  p = pollfd{sock, POLLIN, 0};
+  EXPECT_EQ(poll(&p, 1, 5000), 1) << "the other VPN's far end does not echo";
+  close(sock);
+  EXPECT_TRUE(Has(ReadWhole(packets), "\"if\":\"vpn0\",\"src\":\"10.9.0.2\",\"dst\":\"192.0.2.10\""))
+      << ReadWhole(packets);
+  EXPECT_EQ(Get(web_port_, "/_vpn?down")->body, "OK");
+  EXPECT_EQ(if_nametoindex("vpn0"), 0u);
+  EXPECT_FALSE(Has(routes(), "vpn0"));
 
   // Down removes only the tunnel of that address, and every route through it goes with it.
   EXPECT_EQ(Get(web_port_, "/_tunnel?down=10.8.0.9")->body, "OK");
