@@ -702,11 +702,7 @@ void CheckLineFigures(ClientSession& s, HWND page) {
                         "&delay_ms=" + std::to_string(kDelayMs[i]) + (i == 0 ? "&loss_pct=25" : "");
     ASSERT_EQ(testing_support::HttpRequest(80, "GET", query, "", &body), 200) << body;
   }
-  auto echoes = [](const char* host) {
-    size_t n = 0;
-    for (const std::string& p : e2e::Packets("lan0", host)) n += p.find("\"proto\":\"icmp\"") != std::string::npos;
-    return n;
-  };
+  auto echoes = [](const char* host) { return e2e::Packets(0, "lan0", "icmp", host, -1).size(); };
   size_t before[3];
   for (int i = 0; i < 3; ++i) before[i] = echoes(kShaped[i]);
 
@@ -826,7 +822,7 @@ void AnotherVpnTakesTheGamesTraffic(ClientSession& s, HWND page, const std::stri
   int sent = 0, echoed = 0;
   ASSERT_TRUE(GameCounts(counts, kRemoteHost, &sent, &echoed)) << counts;
   EXPECT_GT(sent, 0);
-  EXPECT_EQ(e2e::Packets("vpn0", kRemoteHost).size(), static_cast<size_t>(sent));
+  EXPECT_EQ(e2e::Packets(0, "vpn0", "udp", kRemoteHost, 7777).size(), static_cast<size_t>(sent));
 
   ASSERT_TRUE(gui::Click(gui::FindControl(page, kDisconnect)));
   ASSERT_TRUE(gui::WaitText(status, kDisconnected, e2e::kDialMs)) << gui::GetText(status);

@@ -118,7 +118,7 @@ std::vector<std::string> KernelRoutes();
 // the record holds before it is another step's or another scenario's.
 size_t PacketMark();
 // The stand-in's record, from `mark` on, of the packets of one protocol ("udp", "tcp",
-// "icmp") to dst:port that reached an interface whose name starts with `iface` ("ppp": any
+// "icmp") to dst:port (any port when it is negative) that reached an interface whose name starts with `iface` ("ppp": any
 // tunnel). A packet the stand-in could not read whole is none of them.
 std::vector<std::string> Packets(size_t mark, const std::string& iface, const char* proto,
                                  const std::string& dst, int port);

@@ -361,7 +361,8 @@ std::vector<std::string> Packets(size_t mark, const std::string& iface, const ch
     if (end == std::string::npos) break;  // not whole yet
     std::string line = record.substr(pos, end - pos);
     if (line.find(ifMember) != std::string::npos && line.find(dstMember) != std::string::npos &&
-        line.find(protoMember) != std::string::npos && line.find(portMember) != std::string::npos &&
+        line.find(protoMember) != std::string::npos &&
+        (port < 0 || line.find(portMember) != std::string::npos) &&
         line.find("\"error\":") == std::string::npos)
       out.push_back(line);
     pos = end + 1;
