@@ -127,7 +127,7 @@ TEST_F(RouteManagerTest, StartPinsTheDnsServersAndApplyWithoutTunnelRouteFailsWi
   ASSERT_EQ(rows.size(), dns_.size() + PinsPerJob());
   for (size_t i = 0; i < rows.size(); ++i) {
     EXPECT_EQ(rows[i].dwForwardMask, inet_addr("255.255.255.0"));
-    EXPECT_EQ(rows[i].dwForwardDest, inet_addr(dns_[i].c_str()) & inet_addr("255.255.255.0"));
+    EXPECT_EQ(rows[i].dwForwardDest, inet_addr(dns_[i % dns_.size()].c_str()) & inet_addr("255.255.255.0"));
     EXPECT_EQ(rows[i].dwForwardNextHop, store_->m_directRoute.dwForwardNextHop);
     EXPECT_EQ(rows[i].dwForwardIfIndex, store_->m_directRoute.dwForwardIfIndex);
   }
