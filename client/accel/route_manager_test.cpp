@@ -106,7 +106,14 @@ class RouteManagerTest : public CWorkerStoreTest {
   // Each job reads the network again and pins the DNS servers anew where the table lacks
   // them (the recorder adds nothing to the real one); without a default route it keeps the
   // last one found and pins nothing.
-  size_t PinsPerJob() const { return store_->m_defaultGateway.empty() ? 0 : dns_.size(); }
+  // Read from the system's table, not the store: the worker may not have looked yet.
+  size_t PinsPerJob() const {
+    std::vector<RouteRow> table;
+    if (!ReadForwardTable(table, "no memory\r\n", "no table\r\n")) return 0;
+    for (const RouteRow& r : table)
+      if (r.dest == 0 && r.mask == 0) return dns_.size();
+    return 0;
+  }
 
   std::vector<std::string> dns_;
   RecordingTable table_;
@@ -162,7 +169,10 @@ TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAft
   if (!SomeTunnelRoute(&tunnel)) GTEST_SKIP() << "no route with a next hop in this system's table";
   store_->m_tunnelIp = DottedAddress(tunnel.nextHop);
   ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
-  size_t pins = dns_.size() + PinsPerJob();
+  // The start's pins, then each job's own before its list.
+  const size_t perJob = PinsPerJob();
+  auto pinsAfter = [&](size_t jobs) { return dns_.size() + jobs * perJob; };
+  size_t pins = pinsAfter(1);
   PumpFor(20000, 0, pins + 4);
   Sleep(300);  // an entry that is not an address would show as one more row
   ASSERT_EQ(table_.Rows().size(), pins + 4);
@@ -200,8 +210,8 @@ TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAft
   // still added. Then no list at all (the service is down here): the job fails too.
   table_.refusedMask = inet_addr("255.255.0.0");
   ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
-  PumpFor(20000, 1, pins + 8);
-  EXPECT_EQ(table_.Rows().size(), pins + 8);
+  PumpFor(20000, 1, pinsAfter(2) + 8);
+  EXPECT_EQ(table_.Rows().size(), pinsAfter(2) + 8);
   EXPECT_NE(Log().find("添加路由失败：权限不够，请使用管理员权限运行加速器.\r\n"), std::string::npos);
   ASSERT_TRUE(DeleteFileA((dir_ + "\\Cache\\route.xml").c_str()));
   ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
@@ -210,7 +220,7 @@ TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAft
   ASSERT_EQ(answers_.size(), 2u);
   EXPECT_EQ(answers_[0].msg, static_cast<UINT>(WM_ROUTE_FAILED));
   EXPECT_EQ(answers_[1].msg, static_cast<UINT>(WM_ROUTE_FAILED));
-  EXPECT_EQ(table_.Rows().size(), pins + 8);
+  EXPECT_EQ(table_.Rows().size(), pinsAfter(3) + 8);
 
   // A list whose tunnel networks would hold the former gateway, or take five /8s: the first
   // is refused, the fifth /8 left, the direct network still added, and the job fails.
@@ -226,6 +236,7 @@ TEST_F(RouteManagerTest, ApplyAddsTheCachedListThroughTheTunnelRouteAndGoesOnAft
   std::fwrite(list.data(), 1, list.size(), f);
   std::fclose(f);
   ASSERT_TRUE(Post(WM_WORKER_APPLY_ROUTES, 0));
+  pins = pinsAfter(4);
   PumpFor(20000, 3, pins + 13);
   Sleep(300);
   ASSERT_EQ(answers_.size(), 3u);
