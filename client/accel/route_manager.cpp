@@ -49,6 +49,20 @@ bool ReadIfType(uint32_t index, uint32_t* type) {
   return true;
 }
 
+// The PC's addresses with their interfaces; none when the table cannot be read.
+std::vector<MIB_IPADDRROW> AddressRows() {
+  std::vector<MIB_IPADDRROW> rows;
+  ULONG size = 0;
+  if (GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER || size < sizeof(DWORD))
+    return rows;
+  std::vector<char> buffer(size);
+  MIB_IPADDRTABLE* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
+  if (GetIpAddrTable(table, &size, FALSE) != NO_ERROR) return rows;
+  size_t fit = (buffer.size() - offsetof(MIB_IPADDRTABLE, table)) / sizeof(MIB_IPADDRROW);
+  for (size_t i = 0; i < table->dwNumEntries && i < fit; ++i) rows.push_back(table->table[i]);
+  return rows;
+}
+
 // What the tunnel must not carry: the line's server, the gateway the PC's traffic went
 // through before, and the PC's own addresses other than the tunnel's.
 std::vector<TunnelKeepOut> TunnelKeepOuts(const CConfigStore& store) {
@@ -67,17 +81,8 @@ std::vector<TunnelKeepOut> TunnelKeepOuts(const CConfigStore& store) {
   keep.push_back({store.m_directRoute.dwForwardNextHop, "原默认网关"});
   uint32_t tunnel = 0;
   ParseDottedAddress(store.m_tunnelIp, &tunnel);
-  ULONG size = 0;
-  if (GetIpAddrTable(nullptr, &size, FALSE) == ERROR_INSUFFICIENT_BUFFER && size >= sizeof(DWORD)) {
-    std::vector<char> buffer(size);
-    MIB_IPADDRTABLE* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
-    if (GetIpAddrTable(table, &size, FALSE) == NO_ERROR) {
-      size_t fit = (buffer.size() - offsetof(MIB_IPADDRTABLE, table)) / sizeof(MIB_IPADDRROW);
-      for (size_t i = 0; i < table->dwNumEntries && i < fit; ++i) {
-        if (table->table[i].dwAddr != tunnel) keep.push_back({table->table[i].dwAddr, "本机"});
-      }
-    }
-  }
+  for (const MIB_IPADDRROW& row : AddressRows())
+    if (row.dwAddr != tunnel) keep.push_back({row.dwAddr, "本机"});
   return keep;
 }
 
@@ -85,16 +90,8 @@ std::vector<TunnelKeepOut> TunnelKeepOuts(const CConfigStore& store) {
 // interface, matched by the address the connection was given; "" when none does.
 std::string DialUpDeviceType(uint32_t ifIndex) {
   std::vector<uint32_t> addrs;
-  ULONG size = 0;
-  if (GetIpAddrTable(nullptr, &size, FALSE) == ERROR_INSUFFICIENT_BUFFER && size >= sizeof(DWORD)) {
-    std::vector<char> buffer(size);
-    MIB_IPADDRTABLE* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
-    if (GetIpAddrTable(table, &size, FALSE) == NO_ERROR) {
-      size_t fit = (buffer.size() - offsetof(MIB_IPADDRTABLE, table)) / sizeof(MIB_IPADDRROW);
-      for (size_t i = 0; i < table->dwNumEntries && i < fit; ++i)
-        if (table->table[i].dwIndex == ifIndex) addrs.push_back(table->table[i].dwAddr);
-    }
-  }
+  for (const MIB_IPADDRROW& row : AddressRows())
+    if (row.dwIndex == ifIndex) addrs.push_back(row.dwAddr);
   if (addrs.empty()) return "";
   RASCONNA blank;
   std::memset(&blank, 0, sizeof blank);

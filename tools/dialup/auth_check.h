@@ -28,7 +28,4 @@ bool TunnelUp(const char* client, const char* server, DWORD dropMs);
 // Asks the stand-in to remove the tunnel interface if it carries the client's address.
 void TunnelDown(const char* client);
 
-// Every byte outside the unreserved set as %XX (GBK bytes included), for a query value.
-std::string UrlEncode(const std::string& text);
-
 }  // namespace dialup

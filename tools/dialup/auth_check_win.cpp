@@ -23,23 +23,6 @@ struct CInternetHandle {
 
 }  // namespace
 
-std::string UrlEncode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                 c == '-' || c == '_' || c == '.' || c == '~';
-    if (plain) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 namespace {
 
 // One GET of target (path and query) from the stand-in. False when no HTTP answer came;
@@ -87,8 +70,8 @@ bool AskStandIn(const std::string& target, DWORD* status, std::string* body) {
 }  // namespace
 
 AuthResult CheckCredentials(const char* user, const char* password) {
-  std::string target = Format("/vpn_auth.php?user=%s&pass=%s", UrlEncode(user ? user : "").c_str(),
-                              UrlEncode(password ? password : "").c_str());
+  std::string target = Format("/vpn_auth.php?user=%s&pass=%s", PercentEncode(user ? user : "").c_str(),
+                              PercentEncode(password ? password : "").c_str());
   DWORD status = 0;
   std::string body;
   if (!AskStandIn(target, &status, &body)) return kAuthUnreachable;
@@ -96,8 +79,8 @@ AuthResult CheckCredentials(const char* user, const char* password) {
 }
 
 bool TunnelUp(const char* client, const char* server, DWORD dropMs) {
-  std::string target = Format("/_tunnel?up=%s&server=%s", UrlEncode(client).c_str(),
-                              UrlEncode(server).c_str());
+  std::string target = Format("/_tunnel?up=%s&server=%s", PercentEncode(client).c_str(),
+                              PercentEncode(server).c_str());
   if (dropMs) target += Format("&drop_ms=%lu", static_cast<unsigned long>(dropMs));
   DWORD status = 0;
   std::string body;
@@ -107,7 +90,7 @@ bool TunnelUp(const char* client, const char* server, DWORD dropMs) {
 void TunnelDown(const char* client) {
   DWORD status = 0;
   std::string body;
-  AskStandIn(Format("/_tunnel?down=%s", UrlEncode(client).c_str()), &status, &body);
+  AskStandIn(Format("/_tunnel?down=%s", PercentEncode(client).c_str()), &status, &body);
 }
 
 }  // namespace dialup
