@@ -22,12 +22,16 @@ fi
 
 accel_wine_start() {
   if [ -z "${DISPLAY:-}" ]; then
-    local n=99
-    while [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
-    Xvfb :$n -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb takes a free display number itself and says which, once it listens: two lanes
+    # starting at once cannot pick the same.
+    local said n=
+    said=$(mktemp) || return 1
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$said" >/dev/null 2>&1 &
     ACCEL_XVFB_PID=$!
+    for _ in $(seq 100); do n=$(tr -dc 0-9 <"$said"); [ -n "$n" ] && break; sleep 0.1; done
+    rm -f "$said"
+    [ -n "$n" ] || { echo "Xvfb did not start" >&2; return 1; }
     export DISPLAY=:$n
-    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: creating prefix $WINEPREFIX"
