@@ -62,10 +62,11 @@ const char kLost[] = "加速连接中断！";
 const UINT_PTR kResumeTimer = 4;
 const DWORD kResumeWaitMs = 30000;
 
+// Asked every second while a resumed PC waits for its network: a table that cannot be read
+// is no network yet, and not a log line each second.
 bool HasDefaultRoute() {
   std::vector<RouteRow> rows;
-  if (!ReadForwardTable(rows, "程序运行内存不足!\r\n", "配置路由表:获取路由表信息失败!\r\n"))
-    return false;
+  if (!ReadForwardTable(rows, nullptr, nullptr)) return false;
   for (const RouteRow& row : rows)
     if (row.dest == 0 && row.mask == 0) return true;
   return false;

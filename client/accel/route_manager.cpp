@@ -135,12 +135,9 @@ bool ReadForwardTable(std::vector<RouteRow>& rows, const char* noMemoryText,
     *size = bytes;
     return code;
   });
-  if (rc == kTableNoMemory) {
-    CRunLog::WriteText(noMemoryText);
-    return false;
-  }
   if (rc != NO_ERROR) {
-    CRunLog::WriteText(readFailedText);
+    const char* text = rc == kTableNoMemory ? noMemoryText : readFailedText;
+    if (text) CRunLog::WriteText(text);
     return false;
   }
   size_t n = table.RowCount(offsetof(MIB_IPFORWARDTABLE, table), sizeof(MIB_IPFORWARDROW));

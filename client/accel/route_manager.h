@@ -61,7 +61,7 @@ class CRouteManager {
   CConfigStore* m_store;
 };
 
-// The forwarding table in its own order. On failure the matching text is logged and false
-// returned.
+// The forwarding table in its own order. On failure the matching text, if any, is logged and
+// false returned.
 bool ReadForwardTable(std::vector<RouteRow>& rows, const char* noMemoryText,
                       const char* readFailedText);

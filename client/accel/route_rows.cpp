@@ -107,12 +107,6 @@ std::string RefusedText(const std::string& net, const std::string& mask) {
 
 }  // namespace
 
-std::string RefusedRouteEntryText(const std::string& net, const std::string& mask) {
-  uint32_t netAddr, maskAddr;
-  if (!ParseDottedAddress(net, &netAddr) || !ParseDottedAddress(mask, &maskAddr)) return "";
-  return NeverRouted(netAddr, maskAddr) ? RefusedText(net, mask) : "";
-}
-
 bool RouteListRowFor(const RouteRow& tmpl, const std::string& net, const std::string& mask,
                      RouteRow* row, std::string* skipped) {
   uint32_t netAddr, maskAddr;

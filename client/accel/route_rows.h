@@ -70,13 +70,6 @@ bool RouteRowFor(const RouteRow& tmpl, const std::string& net, const std::string
 // come from a downloaded file and are cut short, control bytes shown as '?'.
 std::string BadRouteEntryText(const std::string& net, const std::string& mask);
 
-// The run-log line naming an entry that is a valid network but is never routed: a mask of
-// fewer than 8 leading one bits (0.0.0.0/0, or its two halves, would send all traffic
-// through the tunnel), or a destination inside 0.0.0.0/8, 127.0.0.0/8 or 224.0.0.0/3 (this
-// host, loopback, multicast and reserved). "" for an entry that may be added, and for one
-// that is no address at all (BadRouteEntryText names those). Texts shown as there.
-std::string RefusedRouteEntryText(const std::string& net, const std::string& mask);
-
 // What one list's tunnel entries may take. Together they cover at most kMaxTunnelAddresses
 // addresses: a couple of hundred /8s are the whole Internet, and the PC's traffic would all
 // go through the tunnel. None may hold an address that must stay outside the tunnel: the
@@ -109,8 +102,11 @@ class CTunnelEntryGuard {
 };
 
 // An entry of a downloaded route list, its texts parsed once: true with the row to add, or
-// false with the run-log line that says why it is skipped (BadRouteEntryText or
-// RefusedRouteEntryText).
+// false with the run-log line that says why it is skipped: BadRouteEntryText for texts that
+// are no network, or a line naming a network that is never routed. Never routed: a mask of
+// fewer than 8 leading one bits (0.0.0.0/0, or its two halves, would send all traffic
+// through the tunnel), or a destination inside 0.0.0.0/8, 127.0.0.0/8 or 224.0.0.0/3 (this
+// host, loopback, multicast and reserved).
 bool RouteListRowFor(const RouteRow& tmpl, const std::string& net, const std::string& mask,
                      RouteRow* row, std::string* skipped);
 
