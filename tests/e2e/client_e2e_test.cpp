@@ -237,6 +237,85 @@ std::vector<int> TextRows(const std::vector<int>& pixelsPerRow, int width) {
   return rows;
 }
 
+// The items of the tray menu as drawn: the middle row of each item's text, working and
+// greyed.
+struct TrayMenuItems {
+  std::vector<int> working, greyed;
+};
+
+// Rows of text grouped into the items they belong to, first and last row of each: the gaps
+// inside a line of smooth text are smaller than those between two items.
+std::vector<std::pair<int, int>> ItemBands(const std::vector<int>& rows) {
+  std::vector<std::pair<int, int>> bands;
+  for (int r : rows) {
+    if (!bands.empty() && r - bands.back().second <= 6) {
+      bands.back().second = r;
+    } else {
+      bands.push_back({r, r});
+    }
+  }
+  return bands;
+}
+
+// Opens the tray menu with the icon's right-click, reads it from the screen and closes it.
+TrayMenuItems ReadTrayMenu(ClientSession& s, HWND frame) {
+  // A menu closes when its owner loses the foreground, as on Windows. Under Wine the X
+  // server's report that the window lost the focus when it was hidden can come in after it
+  // was shown again and the menu opened: Wine then hands the foreground to the desktop and
+  // the menu closes at once. A user would right-click again: so does this step, up to three
+  // times, before it calls the menu missing.
+  gui::WindowQuery menu{s.Pid(), "#32768", nullptr, true};
+  HWND popup = nullptr;
+  std::vector<int> working, greyed;
+  const int inset = 4;
+  for (int attempt = 0; attempt < 3 && working.empty(); ++attempt) {
+    PostMessageA(frame, kTrayNotify, 1, WM_RBUTTONUP);
+    popup = gui::WaitTopWindow(menu, 3000);
+    if (!popup) continue;
+    // The menu is drawn item by item after it appears: read until both kinds of item are
+    // there (one of connect and disconnect is always greyed) and two readings agree.
+    RECT area = gui::WindowRect(popup);
+    const int width = area.right - area.left - 2 * inset;
+    std::vector<int> lastWorking, lastGreyed;
+    for (int tries = 0; tries < 50 && gui::IsVisible(popup); ++tries) {
+      Sleep(100);
+      // Smooth text: the strokes of working text are near its colour; greyed text has its
+      // own, which the edges of working text pass through too.
+      working = TextRows(e2e::ScreenPixelRows(popup, GetSysColor(COLOR_MENUTEXT), inset, 48), width);
+      greyed = TextRows(e2e::ScreenPixelRows(popup, GetSysColor(COLOR_GRAYTEXT), inset, 24), width);
+      if (!working.empty() && !greyed.empty() && working == lastWorking && greyed == lastGreyed)
+        break;
+      lastWorking = working;
+      lastGreyed = greyed;
+    }
+    // Rows read after the menu closed belong to whatever was under it.
+    if (!gui::IsVisible(popup)) working.clear();
+  }
+  EXPECT_NE(popup, nullptr) << "no tray menu";
+  EXPECT_FALSE(working.empty()) << "nothing drawn in the tray menu";
+  PostMessageA(frame, WM_CANCELMODE, 0, 0);
+  EXPECT_TRUE(gui::WaitNoTopWindow(menu, e2e::kStepMs));
+  TrayMenuItems items;
+  std::vector<std::pair<int, int>> strong = ItemBands(working);
+  for (const auto& b : strong) items.working.push_back((b.first + b.second) / 2);
+  for (const auto& b : ItemBands(greyed)) {
+    bool inWorking = false;
+    for (const auto& w : strong) inWorking = inWorking || (b.first <= w.second && w.first <= b.second);
+    if (!inWorking) items.greyed.push_back((b.first + b.second) / 2);
+  }
+  return items;
+}
+
+// "显示主窗口", "连接加速器", "断开加速器", "退出" with exactly one of the middle two greyed:
+// connect while connected, disconnect otherwise.
+void ExpectTrayMenu(const TrayMenuItems& items, bool connected, const char* when) {
+  ASSERT_EQ(items.working.size(), 3u) << "items drawn working " << when;
+  ASSERT_EQ(items.greyed.size(), 1u) << "items drawn greyed " << when;
+  size_t above = connected ? 0 : 1;
+  EXPECT_LT(items.working[above], items.greyed[0]) << when;
+  EXPECT_LT(items.greyed[0], items.working[above + 1]) << when;
+}
+
 std::string Lower(std::string text) {
   CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
   return text;
@@ -274,47 +353,8 @@ void DriveMenusAndTray(ClientSession& s, HWND frame, HWND page) {
   EXPECT_NE(gui::WaitTopWindow({s.Pid(), "AccelMainFrame", e2e::kTitle, true}, e2e::kStepMs),
             nullptr)
       << "the double-click did not show the window";
-  // A menu closes when its owner loses the foreground, as on Windows. Under Wine the X
-  // server's report that the window lost the focus when it was hidden can come in after it
-  // was shown again and the menu opened: Wine then hands the foreground to the desktop and
-  // the menu closes at once. A user would right-click again: so does this step, up to three
-  // times, before it calls the menu missing.
-  gui::WindowQuery menu{s.Pid(), "#32768", nullptr, true};
-  HWND popup = nullptr;
-  std::vector<int> working, greyed;
-  const int inset = 4;
-  for (int attempt = 0; attempt < 3 && working.empty(); ++attempt) {
-    PostMessageA(frame, kTrayNotify, 1, WM_RBUTTONUP);
-    popup = gui::WaitTopWindow(menu, 3000);
-    if (!popup) continue;
-    // Connect and disconnect (30003, 30004) have no handler in the frame: greyed, drawn
-    // between the two items that work, "显示主窗口" above and "退出" below.
-    // The menu is drawn item by item after it appears: read until both kinds of item are
-    // there and two readings agree.
-    RECT area = gui::WindowRect(popup);
-    const int width = area.right - area.left - 2 * inset;
-    std::vector<int> lastWorking, lastGreyed;
-    for (int tries = 0; tries < 50 && gui::IsVisible(popup); ++tries) {
-      Sleep(100);
-      working = TextRows(e2e::ScreenPixelRows(popup, GetSysColor(COLOR_MENUTEXT), inset), width);
-      greyed = TextRows(e2e::ScreenPixelRows(popup, GetSysColor(COLOR_GRAYTEXT), inset), width);
-      if (!working.empty() && !greyed.empty() && working == lastWorking && greyed == lastGreyed)
-        break;
-      lastWorking = working;
-      lastGreyed = greyed;
-    }
-    // Rows read after the menu closed belong to whatever was under it.
-    if (!gui::IsVisible(popup)) working.clear();
-  }
-  ASSERT_NE(popup, nullptr) << "no tray menu";
-  EXPECT_FALSE(working.empty()) << "nothing drawn in the tray menu";
-  EXPECT_FALSE(greyed.empty()) << "no greyed item in the tray menu";
-  if (!working.empty() && !greyed.empty()) {
-    EXPECT_LT(working.front(), greyed.front());
-    EXPECT_LT(greyed.back(), working.back());
-  }
-  PostMessageA(frame, WM_CANCELMODE, 0, 0);
-  EXPECT_TRUE(gui::WaitNoTopWindow(menu, e2e::kStepMs));
+  // Idle: connect works (it asks for a game first), disconnect is greyed.
+  ExpectTrayMenu(ReadTrayMenu(s, frame), false, "while idle");
 }
 
 // A run killed in a scenario leaves the recorder in place of the prefix's programs; the next
@@ -665,9 +705,16 @@ void CheckGameTraffic(HWND page, const std::string& record, size_t mark) {
 // it within a few seconds, the page says so and dials the same line again by itself, with
 // no launch offer; the table meanwhile is the idle one (`idle`, null without the simulated
 // network). Returns with the connection back.
-void DropAndReconnect(ClientSession& s, HWND page, const std::vector<std::string>* idle) {
+// With a frame given, the player is in a game: the window sits in the tray during the drop,
+// and the tray's balloon tells of the loss and of the line back.
+void DropAndReconnect(ClientSession& s, HWND page, const std::vector<std::string>* idle,
+                      HWND inTray = nullptr) {
   HWND status = gui::FindControl(page, kStatus);
   size_t dials = e2e::Requests("/vpn_auth.php");
+  if (inTray) {
+    PostMessageA(inTray, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(gui::WaitNoTopWindow({s.Pid(), "AccelMainFrame", nullptr, true}, e2e::kStepMs));
+  }
   ASSERT_TRUE(s.DropLines());
   DWORD dropped = GetTickCount();
   ASSERT_TRUE(gui::WaitText(status, kReconnecting1, e2e::kStepMs)) << gui::GetText(status);
@@ -679,8 +726,18 @@ void DropAndReconnect(ClientSession& s, HWND page, const std::vector<std::string
   EXPECT_TRUE(gui::IsEnabled(gui::FindControl(page, kDisconnect)));
   if (idle) ExpectIdleTable(*idle, "after the drop");
   EXPECT_TRUE(WaitRequest("/error.php", "errno=1000&code=1", e2e::kStepMs));
+  // The shell shows a balloon a moment after it is asked to.
+  if (inTray) {
+    EXPECT_TRUE(e2e::WaitTrayBalloon(kReconnecting1, e2e::kStepMs)) << "no balloon of the loss";
+  }
   ASSERT_TRUE(gui::WaitText(status, ConnectedText(), e2e::kDialMs)) << gui::GetText(status);
   DWORD back = GetTickCount() - dropped;
+  if (inTray) {
+    EXPECT_TRUE(e2e::WaitTrayBalloon(kConnected, e2e::kStepMs)) << "no balloon of the line back";
+    PostMessageA(inTray, kTrayNotify, 1, WM_LBUTTONDBLCLK);
+    EXPECT_NE(gui::WaitTopWindow({s.Pid(), "AccelMainFrame", e2e::kTitle, true}, e2e::kStepMs),
+              nullptr);
+  }
   std::printf("line dropped: the page knew after %lu ms, connected again after %lu ms\n",
               static_cast<unsigned long>(noticed), static_cast<unsigned long>(back));
   EXPECT_GE(back, 5000u);  // the first try waits five seconds
@@ -999,18 +1056,21 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
     EXPECT_EQ(s.WaitBox(0).box, nullptr);
     EXPECT_TRUE(gui::IsEnabled(gui::FindControl(page, kLineButton)));
   }
-  DropAndReconnect(s, page, e2e::Netsim() ? &idle : nullptr);
+  DropAndReconnect(s, page, e2e::Netsim() ? &idle : nullptr, frame);
   if (e2e::Netsim()) ExpectConnectedTable(page, idle, kFirstGame, "after the reconnection");
 
   {
-    // The tray's connect and disconnect do what the buttons do, and only when they could be
-    // pressed: a command posted for a greyed item changes nothing.
+    // The tray's connect and disconnect follow the buttons: "连接加速器" greyed while
+    // connected, "断开加速器" while idle; they do what the buttons do, and a command posted
+    // for a greyed item changes nothing.
+    ExpectTrayMenu(ReadTrayMenu(s, frame), true, "while connected");
     PostMessageA(frame, WM_COMMAND, kTrayConnect, 0);
     Sleep(1500);
     EXPECT_EQ(gui::GetText(status), ConnectedText());
     PostMessageA(frame, WM_COMMAND, kTrayDisconnect, 0);
     EXPECT_TRUE(gui::WaitText(status, kDisconnected, e2e::kDialMs)) << gui::GetText(status);
     ExpectIdle(page);
+    ExpectTrayMenu(ReadTrayMenu(s, frame), false, "while idle");
     size_t dials = e2e::Requests("/vpn_auth.php");
     PostMessageA(frame, WM_COMMAND, kTrayDisconnect, 0);
     PostMessageA(frame, WM_COMMAND, kTrayConnect, 0);

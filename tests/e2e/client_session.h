@@ -140,6 +140,9 @@ std::string LocalExpiry(unsigned long long seconds);
 // Whether the notification area holds the icon (owner window, id): asked by modifying
 // nothing of it, which the shell grants only for an icon it has.
 bool TrayIconShown(HWND owner, UINT id);
+// Waits until the desktop's tray shows a balloon with exactly this text (a balloon-style
+// tooltip, whichever process draws it).
+bool WaitTrayBalloon(const std::string& text, DWORD ms);
 
 // HKLM value written for a scenario and removed again.
 bool SetMachineString(const char* key, const char* name, const std::string& value,
@@ -158,10 +161,11 @@ class BrowserStandIn {
   bool m_hadOld;
 };
 
-// Pixels of exactly this colour inside the window's rectangle on the screen, in all and row by
-// row (leaving `inset` pixels of the edges out, where frames are drawn).
+// Pixels of this colour inside the window's rectangle on the screen, in all and row by row
+// (leaving `inset` pixels of the edges out, where frames are drawn); each channel within
+// `tolerance` of the colour's, for text drawn smooth.
 int ScreenPixels(HWND w, COLORREF color);
-std::vector<int> ScreenPixelRows(HWND w, COLORREF color, int inset);
+std::vector<int> ScreenPixelRows(HWND w, COLORREF color, int inset, int tolerance = 0);
 
 // HKCU\Control Panel\Desktop LogPixels (0: remove the value, the default of 96).
 void SetLogPixels(DWORD dpi);

@@ -1,5 +1,6 @@
 #include "tests/e2e/client_session.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
@@ -444,6 +445,33 @@ bool TrayIconShown(HWND owner, UINT id) {
   return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
 }
 
+namespace {
+BOOL CALLBACK CollectBalloon(HWND w, LPARAM texts) {
+  char cls[32];
+  if (GetClassNameA(w, cls, sizeof cls) && lstrcmpiA(cls, TOOLTIPS_CLASSA) == 0 &&
+      IsWindowVisible(w) && (GetWindowLongA(w, GWL_STYLE) & TTS_BALLOON)) {
+    char text[512];
+    // A tooltip answers WM_GETTEXT with the tip it shows, in any process.
+    DWORD_PTR n = 0;
+    if (SendMessageTimeoutA(w, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                            SMTO_ABORTIFHUNG, 1000, &n) && n < sizeof text) {
+      reinterpret_cast<std::vector<std::string>*>(texts)->emplace_back(text, n);
+    }
+  }
+  return TRUE;
+}
+}  // namespace
+
+bool WaitTrayBalloon(const std::string& text, DWORD ms) {
+  for (DWORD waited = 0;; waited += 100) {
+    std::vector<std::string> shown;
+    EnumWindows(CollectBalloon, reinterpret_cast<LPARAM>(&shown));
+    if (std::find(shown.begin(), shown.end(), text) != shown.end()) return true;
+    if (waited >= ms) return false;
+    Sleep(100);
+  }
+}
+
 bool SetMachineString(const char* key, const char* name, const std::string& value, DWORD type) {
   HKEY k;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
@@ -483,7 +511,7 @@ BrowserStandIn::~BrowserStandIn() {
   }
 }
 
-std::vector<int> ScreenPixelRows(HWND w, COLORREF color, int inset) {
+std::vector<int> ScreenPixelRows(HWND w, COLORREF color, int inset, int tolerance) {
   RECT r = gui::WindowRect(w);
   int width = r.right - r.left, height = r.bottom - r.top;
   std::vector<int> rows;
@@ -504,11 +532,18 @@ std::vector<int> ScreenPixelRows(HWND w, COLORREF color, int inset) {
     BitBlt(mem, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
     GdiFlush();
     // 32-bit DIB pixels are blue, green, red, unused.
-    const DWORD want = (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
     const DWORD* p = static_cast<const DWORD*>(bits);
+    auto within = [tolerance](DWORD channel, BYTE want) {
+      return static_cast<int>(channel & 0xFF) - want <= tolerance &&
+             want - static_cast<int>(channel & 0xFF) <= tolerance;
+    };
     for (int y = inset; y < height - inset; ++y) {
       int n = 0;
-      for (int x = inset; x < width - inset; ++x) n += (p[y * width + x] & 0xFFFFFF) == want;
+      for (int x = inset; x < width - inset; ++x) {
+        DWORD px = p[y * width + x];
+        n += within(px >> 16, GetRValue(color)) && within(px >> 8, GetGValue(color)) &&
+             within(px, GetBValue(color));
+      }
       rows.push_back(n);
     }
     SelectObject(mem, old);
