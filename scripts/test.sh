@@ -106,7 +106,13 @@ step "win32: setup program and ZIP, the setup program's imports"
   fail "setup program"
 rm -rf build/win32/_CPack_Packages  # staged copies of the images, not for the next shipping checks
 
-build win64 && lane_start "win64 tests under wine64" w64 build/win64 win64 win64
+# Both lanes run their tests against the service stand-in, a program of the native build.
+step "native: the service stand-in the lanes run against"
+stub_built=0
+{ cmake --preset native >/dev/null && cmake --build --preset native -j2 --target service_stub; } &&
+  stub_built=1 || fail "build the service stand-in"
+
+build win64 && [ $stub_built -eq 1 ] && lane_start "win64 tests under wine64" w64 build/win64 win64 win64
 build win32test nice
 win32test_built=$?
 
@@ -121,7 +127,7 @@ lane32() {  # the 32-bit lane, once its environment is there
     2) echo "this machine cannot run 32-bit programs: the 32-bit lane is left out"; return ;;
     *) fail "32-bit Windows environment"; return ;;
   esac
-  [ $win32test_built -eq 0 ] || return
+  [ $win32test_built -eq 0 ] && [ $stub_built -eq 1 ] || return
   step "32-bit lane: the program files it runs"
   bash scripts/check-lane32.sh build/win32/app \
     "$(ls -t build/win32/accelclient-*-win32.zip | head -1)" build/win32test || fail "32-bit lane: program files"
