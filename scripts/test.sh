@@ -42,9 +42,9 @@ setup32=$!
 # Each lane runs in a simulated network of its own (scripts/netns.sh), where the end-to-end
 # runs meet a real routing table, a tunnel interface and the game's servers. A lane mostly
 # waits (for Wine, for timers, for the stand-ins): measured here, the 64-bit lane keeps about
-# a third of one core busy. So each lane runs beside what follows it, its output kept in a
-# file and shown when it ends; builds and fuzzers beside a lane run at a lower priority, so
-# that the lane's timing is what it would be alone.
+# a third of one core busy. So each lane runs beside the builds and fuzzers that follow it,
+# which run at a lower priority so that the lane's timing is what it would be alone; its
+# output is kept in a file and shown when it ends. The two lanes run one after the other.
 lane() {  # lane TAG BUILD_DIR WINE_LANE PRESET
   local rc
   if [ $netsim -eq 0 ]; then bash scripts/run-lane.sh "$2" "$3" "$4"; return; fi
@@ -128,6 +128,9 @@ lane32() {  # the 32-bit lane, once its environment is there
     *) fail "32-bit Windows environment"; return ;;
   esac
   [ $win32test_built -eq 0 ] && [ $stub_built -eq 1 ] || return
+  # Not beside the other lane: starting and stopping one lane's Wine ended the other's
+  # wineserver here (the chroot's Wine shares /tmp with the host's).
+  lanes_wait
   step "32-bit lane: the program files it runs"
   bash scripts/check-lane32.sh build/win32/app \
     "$(ls -t build/win32/accelclient-*-win32.zip | head -1)" build/win32test || fail "32-bit lane: program files"
@@ -140,8 +143,9 @@ lane32() {  # the 32-bit lane, once its environment is there
     fail "32-bit lane: mounting the checkout"
   fi
 }
-# The 32-bit lane takes longest: it starts as soon as its environment is ready, before the
-# native build if it is by then (a fresh machine may still be setting it up).
+# The 32-bit lane takes longest: it starts as soon as its environment is ready and the 64-bit
+# lane has ended, before the native build if it is by then (a fresh machine may still be
+# setting it up).
 lane32_started=0
 if [ -f build/setup-win32.rc ]; then lane32; lane32_started=1; fi
 build native nice
