@@ -83,9 +83,10 @@ lanes_wait() {
 stop_lanes() { local entry; for entry in "${lanes[@]}"; do kill "${entry%%|*}" 2>/dev/null; done; wait; }
 trap stop_lanes EXIT
 
-build() {  # build PRESET [nice]: configure and build one preset
-  local preset=$1 run=()
-  [ -n "${2:-}" ] && run=(nice -n 10)
+# Every build runs at a lower priority: beside a lane, and on a fresh machine beside the
+# 32-bit environment's set-up (emulated package scripts), which the 32-bit lane waits for.
+build() {  # build PRESET: configure and build one preset
+  local preset=$1
   step "configure and build $preset"
   rm -rf "build/$preset/test-results"
   if [ "$preset" = win32test ]; then
@@ -94,7 +95,7 @@ build() {  # build PRESET [nice]: configure and build one preset
     cmake --install build/win32 --prefix build/win32/app >/dev/null || fail "install win32"
   fi
   cmake --preset "$preset" >/dev/null || { fail "configure $preset"; return 1; }
-  "${run[@]}" cmake --build --preset "$preset" -j2 || { fail "build $preset"; return 1; }
+  nice -n 10 cmake --build --preset "$preset" -j2 || { fail "build $preset"; return 1; }
 }
 
 build win32
@@ -109,11 +110,11 @@ rm -rf build/win32/_CPack_Packages  # staged copies of the images, not for the n
 # Both lanes run their tests against the service stand-in, a program of the native build.
 step "native: the service stand-in the lanes run against"
 stub_built=0
-{ cmake --preset native >/dev/null && cmake --build --preset native -j2 --target service_stub; } &&
+{ cmake --preset native >/dev/null && nice -n 10 cmake --build --preset native -j2 --target service_stub; } &&
   stub_built=1 || fail "build the service stand-in"
 
 build win64 && [ $stub_built -eq 1 ] && lane_start "win64 tests under wine64" w64 build/win64 win64 win64
-build win32test nice
+build win32test
 win32test_built=$?
 
 lane32() {  # the 32-bit lane, once its environment is there
@@ -148,7 +149,7 @@ lane32() {  # the 32-bit lane, once its environment is there
 # setting it up).
 lane32_started=0
 if [ -f build/setup-win32.rc ]; then lane32; lane32_started=1; fi
-build native nice
+build native
 step "native tests"
 nice -n 10 ctest --preset native -j2 || fail "native tests"
 [ $lane32_started -eq 1 ] || lane32
