@@ -80,6 +80,9 @@ ClientSession::~ClientSession() {
     }
     CloseHandle(m_pi.hProcess);
     CloseHandle(m_pi.hThread);
+    // A client that ends while connected leaves its hang-up running (the W7 module's
+    // rasdial.exe); the next session would find system32's copy in use.
+    WaitNoProcess("rasdial.exe", 30000);
   }
   if (!m_restore.empty()) DeleteFileA(DesktopRecord().c_str());
   for (const auto& saved : m_restore) {
