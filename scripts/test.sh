@@ -44,8 +44,8 @@ setup32=$!
 # waits (for Wine, for timers, for the stand-ins): measured here, the 64-bit lane keeps about
 # a third of one core busy. So the 64-bit lane runs beside the builds that follow it, and the
 # 32-bit lane, whose emulation leaves less to spare, beside the fuzzers only. Builds and
-# fuzzers run at a lower priority, so that a lane's timing is what it would be alone. A lane's output is
-# kept in a file and shown when it ends. The two lanes run one after the other.
+# fuzzers run at a lower priority, so that a lane's timing is what it would be alone. A
+# lane's output is kept in a file and shown when it ends. The lanes run one after the other.
 lane() {  # lane TAG BUILD_DIR WINE_LANE PRESET
   local rc
   if [ $netsim -eq 0 ]; then bash scripts/run-lane.sh "$2" "$3" "$4"; return; fi
