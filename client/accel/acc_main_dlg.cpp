@@ -62,16 +62,6 @@ const char kLost[] = "加速连接中断！";
 const UINT_PTR kResumeTimer = 4;
 const DWORD kResumeWaitMs = 30000;
 
-// Asked every second while a resumed PC waits for its network: a table that cannot be read
-// is no network yet, and not a log line each second.
-bool HasDefaultRoute() {
-  std::vector<RouteRow> rows;
-  if (!ReadForwardTable(rows, nullptr, nullptr)) return false;
-  for (const RouteRow& row : rows)
-    if (row.dest == 0 && row.mask == 0) return true;
-  return false;
-}
-
 const char* TextOf(LPARAM lParam) { return reinterpret_cast<const char*>(lParam); }
 
 template <typename T>

@@ -147,6 +147,14 @@ bool ReadForwardTable(std::vector<RouteRow>& rows, const char* noMemoryText,
   return true;
 }
 
+bool HasDefaultRoute() {
+  std::vector<RouteRow> rows;
+  if (!ReadForwardTable(rows, nullptr, nullptr)) return false;
+  for (const RouteRow& row : rows)
+    if (row.dest == 0 && row.mask == 0) return true;
+  return false;
+}
+
 void CRouteManager::StartUp() {
   FindDefaultRoute();
   PinDnsServers(nullptr);

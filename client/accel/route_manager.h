@@ -65,3 +65,7 @@ class CRouteManager {
 // false returned.
 bool ReadForwardTable(std::vector<RouteRow>& rows, const char* noMemoryText,
                       const char* readFailedText);
+
+// Whether the system's table holds a default route now. Asked every second while a resumed PC
+// waits for its network: a table that cannot be read is no network yet, and no log line.
+bool HasDefaultRoute();
