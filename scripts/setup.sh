@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
           wine64 fonts-wine xvfb xauth x11-utils imagemagick locales fonts-wqy-zenhei fonts-wqy-microhei
-          libpugixml-dev libcpp-httplib-dev python3 procps nsis debootstrap)
+          libpugixml-dev libcpp-httplib-dev pkgconf python3 procps nsis debootstrap)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
