@@ -22,6 +22,13 @@ class ICommandRunner {
                           UINT showCommand) {
     return RunIn(commandLine, directory, showCommand);
   }
+  // The same, in the caller's directory, handing the started process to the caller, who
+  // waits on it and closes it; null when it was not started, or when this runner has no
+  // process to hand (then the caller cannot wait for its end).
+  virtual HANDLE StartProgram(const char* program, const char* commandLine, UINT showCommand) {
+    RunProgram(program, commandLine, nullptr, showCommand);
+    return nullptr;
+  }
 };
 
 // The process-wide runner: the real one unless a test has put its own in place.
@@ -37,3 +44,5 @@ std::string WindowsProgramPath(const char* fileName);
 
 // Runs a program of the system directory with this command line, hidden or shown.
 UINT RunSystemProgram(const char* fileName, const char* commandLine, UINT showCommand);
+// The same, handing the started process to the caller (see StartProgram).
+HANDLE StartSystemProgram(const char* fileName, const char* commandLine, UINT showCommand);

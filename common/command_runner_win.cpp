@@ -22,6 +22,19 @@ class CWinExecRunner : public ICommandRunner {
 
   UINT RunProgram(const char* program, const char* commandLine, const char* directory,
                   UINT showCommand) override {
+    return Create(program, commandLine, directory, showCommand, nullptr);
+  }
+
+  HANDLE StartProgram(const char* program, const char* commandLine, UINT showCommand) override {
+    HANDLE process = nullptr;
+    Create(program, commandLine, nullptr, showCommand, &process);
+    return process;
+  }
+
+ private:
+  // WinExec's result; the process handle goes to *process when asked for, else is closed.
+  static UINT Create(const char* program, const char* commandLine, const char* directory,
+                     UINT showCommand, HANDLE* process) {
     STARTUPINFOA si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
@@ -44,7 +57,10 @@ class CWinExecRunner : public ICommandRunner {
       return error < 32 ? error : 0;  // WinExec's meaning: 31 and below is a failure
     }
     CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    if (process)
+      *process = pi.hProcess;
+    else
+      CloseHandle(pi.hProcess);
     return 33;
   }
 };
@@ -82,4 +98,10 @@ UINT RunSystemProgram(const char* fileName, const char* commandLine, UINT showCo
   std::string program = SystemProgramPath(fileName);
   if (program.empty()) return 0;
   return CommandRunner().RunProgram(program.c_str(), commandLine, nullptr, showCommand);
+}
+
+HANDLE StartSystemProgram(const char* fileName, const char* commandLine, UINT showCommand) {
+  std::string program = SystemProgramPath(fileName);
+  if (program.empty()) return nullptr;
+  return CommandRunner().StartProgram(program.c_str(), commandLine, showCommand);
 }

@@ -41,6 +41,9 @@ int PollConnection(HRASCONN* conn, char* ipText, size_t ipTextSize);
 // Ends a dial the worker gave up on, or one still running at exit, with the system's
 // disconnect command; unlike HangUp, nothing is reported to the worker.
 void AbandonDial();
+// A dial waits for the disconnect command that HangUp or AbandonDial started last; at the
+// worker's end nothing dials any more, and the command is let go without a wait.
+void ForgetHangUpCommand();
 #else
 // False once the service reports the connection gone: an unknown handle, the disconnected
 // state or an error. Windows calls the dial-progress callback only while dialing, so a

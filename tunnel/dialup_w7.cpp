@@ -18,6 +18,51 @@ static_assert(sizeof(RasConnW7A) == 720, "Windows 7 layout of the connection lis
 #endif
 static_assert(sizeof(RASPPPIPA) == 48, "PPP IP projection");
 
+namespace {
+
+// The system's disconnect command last started here. Until it has ended, our entry is still
+// listed: a dial command started meanwhile answers "already connected", dials nothing, and
+// the page waits for a line that never comes up.
+HANDLE g_hangUpCommand = nullptr;
+// The system's command itself waits for the connection to go; past this it has hung.
+const DWORD kHangUpWaitMs = 15000;
+
+// Waits for the last disconnect command to end. False when a close or an exit came in
+// meanwhile: a dial started now would only be hung up again.
+bool WaitForHangUpCommand() {
+  if (!g_hangUpCommand) return true;
+  DWORD start = GetTickCount();
+  while (WaitForSingleObject(g_hangUpCommand, 100) == WAIT_TIMEOUT) {
+    MSG queued;
+    if (PeekMessageA(&queued, nullptr, WM_CORE_CLOSE, WM_CORE_EXIT, PM_NOREMOVE)) {
+      WriteLog("等待上次断开连接时收到断开请求，拨号取消.\r\n");
+      return false;
+    }
+    if (GetTickCount() - start >= kHangUpWaitMs) {
+      WriteLog("上次的断开命令%u秒内未结束，继续拨号.\r\n",
+               static_cast<unsigned>(kHangUpWaitMs / 1000));
+      break;
+    }
+  }
+  ForgetHangUpCommand();
+  return true;
+}
+
+UINT RunDisconnectCommand() {
+  std::string command = SystemProgramPath("rasdial.exe") + " " + kEntryName + " /DISCONNECT";
+  ForgetHangUpCommand();
+  g_hangUpCommand = StartSystemProgram("rasdial.exe", command.c_str(), SW_HIDE);
+  // WinExec's meaning for the page: above 31 is started.
+  return g_hangUpCommand ? 33 : 0;
+}
+
+}  // namespace
+
+void ForgetHangUpCommand() {
+  if (g_hangUpCommand) CloseHandle(g_hangUpCommand);
+  g_hangUpCommand = nullptr;
+}
+
 DWORD Dial(const char* serverHost, const char* userName, const char* password, HRASCONN*) {
   std::string phonebook = PhonebookPath(0);
   if (phonebook.empty()) {
@@ -45,6 +90,7 @@ DWORD Dial(const char* serverHost, const char* userName, const char* password, H
     return ERROR_INVALID_PARAMETER;
   }
   if (DWORD refused = RefusePhonebookLibrary(phonebook)) return refused;
+  if (!WaitForHangUpCommand()) return 0;
   std::string command = "\"" + SystemProgramPath("rasdial.exe") + "\" " + kEntryName + " " + user +
                         " " + pass + " /phone:" + host + " /phonebook:" + book;
   RunSystemProgram("rasdial.exe", command.c_str(), SW_HIDE);
@@ -70,15 +116,6 @@ int FetchClientIp(HRASCONN conn, char* ipText, size_t ipTextSize) {
   WriteLog("获取客户端PPP IP地址失败(%d).\r\n", static_cast<int>(code));
   return 0;
 }
-
-namespace {
-
-UINT RunDisconnectCommand() {
-  std::string command = SystemProgramPath("rasdial.exe") + " " + kEntryName + " /DISCONNECT";
-  return RunSystemProgram("rasdial.exe", command.c_str(), SW_HIDE);
-}
-
-}  // namespace
 
 int HangUp(HRASCONN*) {
   UINT started = RunDisconnectCommand();

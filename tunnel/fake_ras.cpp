@@ -134,6 +134,26 @@ UINT FakeRunner::RunProgram(const char* program, const char* commandLine, const 
   return result;
 }
 
+HANDLE FakeRunner::StartProgram(const char* program, const char* commandLine, UINT showCommand) {
+  if (RunProgram(program, commandLine, nullptr, showCommand) <= 31) return nullptr;
+  std::lock_guard<std::mutex> g(lock);
+  HANDLE ended = CreateEventA(nullptr, TRUE, holdProcesses ? FALSE : TRUE, nullptr);
+  HANDLE caller = nullptr;
+  DuplicateHandle(GetCurrentProcess(), ended, GetCurrentProcess(), &caller, 0, FALSE,
+                  DUPLICATE_SAME_ACCESS);
+  processes.push_back(ended);
+  return caller;
+}
+
+void FakeRunner::EndProcesses() {
+  std::lock_guard<std::mutex> g(lock);
+  for (HANDLE h : processes) SetEvent(h);
+}
+
+FakeRunner::~FakeRunner() {
+  for (HANDLE h : processes) CloseHandle(h);
+}
+
 std::vector<std::string> FakeRunner::Programs() {
   std::lock_guard<std::mutex> g(lock);
   return programs;

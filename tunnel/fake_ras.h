@@ -61,6 +61,11 @@ class FakeRunner : public ICommandRunner {
   UINT Run(const char* commandLine, UINT showCommand) override;
   UINT RunProgram(const char* program, const char* commandLine, const char* directory,
                   UINT showCommand) override;
+  // The process handed back is an event: set at once, or, while holdProcesses is true,
+  // when EndProcesses() is called.
+  HANDLE StartProgram(const char* program, const char* commandLine, UINT showCommand) override;
+  void EndProcesses();
+  ~FakeRunner() override;
   std::vector<std::string> Commands();
   std::vector<std::string> Programs();
 
@@ -69,4 +74,6 @@ class FakeRunner : public ICommandRunner {
   std::vector<std::string> programs;  // "" for a command started by its bare line
   std::vector<UINT> shows;
   UINT result = 33;
+  bool holdProcesses = false;
+  std::vector<HANDLE> processes;  // the fake's own copies
 };

@@ -824,6 +824,58 @@ TEST_F(TunnelW7Test, CloseWhileConnectingKeepsTheTickCount) {
   EXPECT_EQ(WaitEvents(5).back(), WithText(WM_TUNNEL_ERROR, 800, "fake error 800"));
 }
 
+TEST_F(TunnelW7Test, DialWaitsForTheDisconnectCommandStartedBeforeIt) {
+  // The system's disconnect command takes its time: a dial command started before it has
+  // ended finds the old line "already connected" and dials nothing.
+  InitWithWindow();
+  Online();
+  Start();
+  Ticks(1);
+  WaitEvents(2);
+  runner_.holdProcesses = true;
+  close_();
+  EXPECT_EQ(WaitEvents(4).back(), Msg(WM_TUNNEL_DISCONNECTED, 33, 0));
+  const std::string hangUp = SystemDir() + "\\rasdial.exe VelaVPN /DISCONNECT";
+  const std::string dial = "\"" + SystemDir() + "\\rasdial.exe\" VelaVPN \"user\"";
+  auto commandsAfter = [&](size_t from) {
+    std::vector<std::string> all = runner_.Commands(), out;
+    for (size_t i = from; i < all.size(); ++i)
+      out.push_back(all[i].compare(0, dial.size(), dial) == 0 ? "dial" : all[i]);
+    return out;
+  };
+  size_t from = runner_.Commands().size() - 1;
+  Start();
+  EXPECT_EQ(WaitEvents(5).back(), Msg(WM_TUNNEL_DIALING));
+  Pump(1000);
+  EXPECT_EQ(commandsAfter(from), std::vector<std::string>{hangUp});
+  runner_.EndProcesses();
+  DWORD until = GetTickCount() + 5000;
+  while (runner_.Commands().size() < from + 2 && GetTickCount() < until) Pump(20);
+  EXPECT_EQ(commandsAfter(from), (std::vector<std::string>{hangUp, "dial"}));
+  Ticks(1);
+  EXPECT_EQ(WaitEvents(6).back(), WithText(WM_TUNNEL_CONNECTED, 0, "10.8.0.9"));
+
+  // A close that comes in while the dial waits: the dial never starts; the next one waits
+  // for the disconnect command of that close.
+  close_();
+  WaitEvents(8);
+  Start();
+  WaitEvents(9);
+  close_();
+  EXPECT_EQ(WaitEvents(11).back(), Msg(WM_TUNNEL_DISCONNECTED, 33, 0));
+  EXPECT_EQ(CountLog("等待上次断开连接时收到断开请求，拨号取消.\r\n"), 1u);
+  Start();
+  WaitEvents(12);
+  Pump(500);
+  EXPECT_EQ(commandsAfter(from),
+            (std::vector<std::string>{hangUp, "dial", hangUp, hangUp}));
+  runner_.EndProcesses();
+  until = GetTickCount() + 5000;
+  while (runner_.Commands().size() < from + 5 && GetTickCount() < until) Pump(20);
+  EXPECT_EQ(commandsAfter(from),
+            (std::vector<std::string>{hangUp, "dial", hangUp, hangUp, "dial"}));
+}
+
 TEST_F(TunnelW7Test, LostConnectionIsReportedAsOneOne) {
   InitWithWindow();
   Online();

@@ -68,6 +68,9 @@ int CWorker::ExitInstance() {
 #endif
     m_bConnecting = 0;
   }
+#ifdef TUNNEL_W7
+  ForgetHangUpCommand();
+#endif
   g_pRunningWorker = nullptr;
   SetEvent(m_hExitEvent);
 #ifdef TUNNEL_W7
