@@ -40,6 +40,12 @@ accel_wine_start() {
     # times out after 10 s, and is tried again at the next use. Everything runs in a new one.
     "$WINESERVER" -w >/dev/null 2>&1 || true
   fi
+  # One persistent wineserver for the whole run: every test program starts faster, and a
+  # pause between tests does not end the session. Started before any other Wine program
+  # here: a server that one of them started is still there, and a second one quietly does
+  # not start. Then the session ended with every gap between tests, and the next program
+  # began a new one, whose start-up once hung under the emulated 32-bit Wine.
+  "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
   # No window manager runs under Xvfb: Wine draws the title bars and frames itself.
   if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
@@ -53,8 +59,6 @@ accel_wine_start() {
         >/dev/null 2>&1 || true
     done
   fi
-  # One persistent wineserver for the whole run: every test program starts faster.
-  "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
   # The prefix's system processes (services, device and plug-and-play managers) start with
   # the first program and live as long as the wineserver; started here, with no pipes of
   # the test runner open, so that no test waits for them to end.
