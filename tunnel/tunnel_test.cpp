@@ -837,7 +837,10 @@ TEST_F(TunnelW7Test, DialWaitsForTheDisconnectCommandStartedBeforeIt) {
   EXPECT_EQ(WaitEvents(4).back(), Msg(WM_TUNNEL_DISCONNECTED, 33, 0));
   const std::string hangUp = SystemDir() + "\\rasdial.exe VelaVPN /DISCONNECT";
   const std::string dial = "\"" + SystemDir() + "\\rasdial.exe\" VelaVPN \"user\"";
-  auto commandsAfter = [&](size_t from) {
+  // The commands from the index on, once there are at least `count` of them (5 s at most).
+  auto commandsAfter = [&](size_t from, size_t count = 0) {
+    DWORD until = GetTickCount() + 5000;
+    while (runner_.Commands().size() < from + count && GetTickCount() < until) Pump(20);
     std::vector<std::string> all = runner_.Commands(), out;
     for (size_t i = from; i < all.size(); ++i)
       out.push_back(all[i].compare(0, dial.size(), dial) == 0 ? "dial" : all[i]);
@@ -849,9 +852,7 @@ TEST_F(TunnelW7Test, DialWaitsForTheDisconnectCommandStartedBeforeIt) {
   Pump(1000);
   EXPECT_EQ(commandsAfter(from), std::vector<std::string>{hangUp});
   runner_.EndProcesses();
-  DWORD until = GetTickCount() + 5000;
-  while (runner_.Commands().size() < from + 2 && GetTickCount() < until) Pump(20);
-  EXPECT_EQ(commandsAfter(from), (std::vector<std::string>{hangUp, "dial"}));
+  EXPECT_EQ(commandsAfter(from, 2), (std::vector<std::string>{hangUp, "dial"}));
   Ticks(1);
   EXPECT_EQ(WaitEvents(6).back(), WithText(WM_TUNNEL_CONNECTED, 0, "10.8.0.9"));
 
@@ -870,9 +871,7 @@ TEST_F(TunnelW7Test, DialWaitsForTheDisconnectCommandStartedBeforeIt) {
   EXPECT_EQ(commandsAfter(from),
             (std::vector<std::string>{hangUp, "dial", hangUp, hangUp}));
   runner_.EndProcesses();
-  until = GetTickCount() + 5000;
-  while (runner_.Commands().size() < from + 5 && GetTickCount() < until) Pump(20);
-  EXPECT_EQ(commandsAfter(from),
+  EXPECT_EQ(commandsAfter(from, 5),
             (std::vector<std::string>{hangUp, "dial", hangUp, hangUp, "dial"}));
 }
 
