@@ -998,7 +998,7 @@ TEST(ClientE2E, AccelerationWithTheXpModule) {
       Sleep(50);
     }
     ASSERT_TRUE(connected) << "status: " << gui::GetText(status) << "\n" << s.RunLog();
-    EXPECT_LT(worst, 200u);
+    EXPECT_LT(worst, e2e::kAnswerMs);
     EXPECT_TRUE(sawDialing);
     ExpectConnected(page);
     if (e2e::Netsim()) {
