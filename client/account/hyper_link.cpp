@@ -71,22 +71,30 @@ LRESULT CHyperLink::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       OpenWebAddress(GetParent(m_hWnd), m_url);
       return 1;
     case WM_MOUSEMOVE: {
-      if (!m_hover) {
+      RECT rc;
+      GetClientRect(m_hWnd, &rc);
+      POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+      bool inside = PtInRect(&rc, pt) != FALSE;
+      // A move outside while not hovering is one queued before the leave: starting the hover
+      // on it would keep the pointer captured and the hover colour up with nothing to end them.
+      if (!m_hover && inside) {
         m_hover = true;
         Redraw();
         SetCapture(m_hWnd);
-      } else {
-        RECT rc;
-        GetClientRect(m_hWnd, &rc);
-        POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        if (!PtInRect(&rc, pt)) {
-          m_hover = false;
-          ReleaseCapture();
-          Redraw();
-        }
+      } else if (m_hover && !inside) {
+        m_hover = false;
+        ReleaseCapture();
+        Redraw();
       }
       break;
     }
+    case WM_CAPTURECHANGED:
+      // Another window took the pointer: this one will not see it leave.
+      if (m_hover && reinterpret_cast<HWND>(lParam) != m_hWnd) {
+        m_hover = false;
+        Redraw();
+      }
+      break;
     case WM_SETCURSOR:
       SetCursor(m_hand);
       return TRUE;

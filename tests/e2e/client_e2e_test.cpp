@@ -194,9 +194,17 @@ bool WaitPixels(HWND w, COLORREF color) {
   return true;
 }
 
+// The window that holds the pointer in w's thread.
+HWND CaptureOf(HWND w) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info) ? info.hwndCapture : nullptr;
+}
+
 // The login dialog's banner page and its two links: each link drawn in the link colour, in
 // the hover colour while the pointer is over it and in the link colour again once the
-// pointer has left; a click opens its page in the default browser.
+// pointer has left or another control has taken it; a click opens its page in the default
+// browser.
 void CheckBannerAndLinks(ClientSession& s, HWND login) {
   EXPECT_TRUE(WaitRequest("/mini.php", "c=main", e2e::kStepMs)) << "no banner page";
   ASSERT_TRUE(s.CatchCommands());
@@ -206,26 +214,47 @@ void CheckBannerAndLinks(ClientSession& s, HWND login) {
     int id;
     const char* url;
   } links[] = {{1021, "http://127.0.0.1/register"}, {1034, "http://127.0.0.1/changepw"}};
+  HWND box = gui::FindControl(login, 1002);
+  const LRESULT remember = SendMessageA(box, BM_GETCHECK, 0, 0);
   for (const auto& link : links) {
     HWND w = gui::FindControl(login, link.id);
     ASSERT_NE(w, nullptr) << link.id;
     EXPECT_TRUE(WaitPixels(w, normal)) << link.id;
     EXPECT_EQ(e2e::ScreenPixels(w, hover), 0) << link.id;
     // The pointer itself goes there (a move of the real pointer elsewhere would end the
-    // hover), and the link is told of the move at once.
+    // hover), and the link is told of the move at once; it holds the pointer to see it leave.
     RECT r = gui::WindowRect(w);
-    SetCursorPos(r.left + 2, r.top + 2);
-    PostMessageA(w, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
-    EXPECT_TRUE(WaitPixels(w, hover)) << link.id << " under the pointer";
+    const LPARAM outside = MAKELPARAM(r.right - r.left + 4, r.bottom - r.top + 4);
+    auto enter = [&] {
+      SetCursorPos(r.left + 2, r.top + 2);
+      PostMessageA(w, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+      return WaitPixels(w, hover);
+    };
+    EXPECT_TRUE(enter()) << link.id << " under the pointer";
     EXPECT_EQ(e2e::ScreenPixels(w, normal), 0) << link.id << " under the pointer";
+    EXPECT_EQ(CaptureOf(w), w) << link.id;
+    // A press on the check box takes the pointer; let go off the box, it leaves it unticked.
+    SendMessageA(box, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    EXPECT_TRUE(WaitPixels(w, normal)) << link.id << " once the check box took the pointer";
+    EXPECT_EQ(e2e::ScreenPixels(w, hover), 0) << link.id << " once the check box took the pointer";
+    SendMessageA(box, WM_LBUTTONUP, 0, MAKELPARAM(-8, -8));
+    EXPECT_EQ(CaptureOf(w), nullptr) << link.id;
+
+    EXPECT_TRUE(enter()) << link.id << " under the pointer again";
     SetCursorPos(r.right + 4, r.bottom + 4);
-    PostMessageA(w, WM_MOUSEMOVE, 0, MAKELPARAM(r.right - r.left + 4, r.bottom - r.top + 4));
+    PostMessageA(w, WM_MOUSEMOVE, 0, outside);
     EXPECT_TRUE(WaitPixels(w, normal)) << link.id << " after the pointer left";
     EXPECT_EQ(e2e::ScreenPixels(w, hover), 0) << link.id << " after the pointer left";
+    // The pointer's own move and the posted one race: the one handled second comes after
+    // the leave, from outside, and must not start a hover.
+    SendMessageA(w, WM_MOUSEMOVE, 0, outside);
+    EXPECT_NE(CaptureOf(w), w) << link.id << " after a late move";
+    EXPECT_EQ(e2e::ScreenPixels(w, hover), 0) << link.id << " after a late move";
     ASSERT_TRUE(gui::Click(w));
     EXPECT_TRUE(s.WaitCommand(std::string(" \"") + link.url + "\"", e2e::kStepMs))
         << "caught: " << s.Commands();
   }
+  EXPECT_EQ(SendMessageA(box, BM_GETCHECK, 0, 0), remember);
 }
 
 // The rows that hold text: some pixels of the colour, but not a line across (a separator).
