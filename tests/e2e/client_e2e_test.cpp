@@ -1308,7 +1308,7 @@ TEST(ClientE2E, DroppedConnectionUnderTheWindows7Module) {
       std::vector<std::string> routes = e2e::KernelRoutes();
       EXPECT_NE(TunnelInterface(routes), "") << "the killed client's line\n" << Joined(routes);
     }
-    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(s.Start()) << "error " << GetLastError() << " starting again after the kill";
     frame = s.LoginToMain("test02", "pass02");
     ASSERT_NE(frame, nullptr) << s.RunLog();
     page = s.AccelPage(frame);
