@@ -77,10 +77,12 @@ LRESULT CHyperLink::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       bool inside = PtInRect(&rc, pt) != FALSE;
       // A move outside while not hovering is one queued before the leave: starting the hover
       // on it would keep the pointer captured and the hover colour up with nothing to end them.
+      // The pointer is held before the hover colour shows, so a hover on screen always has
+      // the capture that will end it.
       if (!m_hover && inside) {
         m_hover = true;
-        Redraw();
         SetCapture(m_hWnd);
+        Redraw();
       } else if (m_hover && !inside) {
         m_hover = false;
         ReleaseCapture();

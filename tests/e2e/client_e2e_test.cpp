@@ -237,8 +237,10 @@ void CheckBannerAndLinks(ClientSession& s, HWND login) {
     SendMessageA(box, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
     EXPECT_TRUE(WaitPixels(w, normal)) << link.id << " once the check box took the pointer";
     EXPECT_EQ(e2e::ScreenPixels(w, hover), 0) << link.id << " once the check box took the pointer";
+    // The real pointer's own move over the link is input, handled after these sent messages,
+    // so it may come only now and start a hover again: only the box must have let go.
     SendMessageA(box, WM_LBUTTONUP, 0, MAKELPARAM(-8, -8));
-    EXPECT_EQ(CaptureOf(w), nullptr) << link.id;
+    EXPECT_NE(CaptureOf(w), box) << link.id;
 
     EXPECT_TRUE(enter()) << link.id << " under the pointer again";
     SetCursorPos(r.right + 4, r.bottom + 4);
