@@ -38,7 +38,10 @@ void HardenDllSearch() {
 void ShowFirstClient() {
   DWORD until = GetTickCount() + kFindListenerMs;
   for (;;) {
+    // Made message-only; a window made while the desktop was still starting may have become
+    // a hidden top-level one instead.
     HWND listener = FindWindowExA(HWND_MESSAGE, nullptr, kListenerClass, nullptr);
+    if (!listener) listener = FindWindowA(kListenerClass, nullptr);
     if (listener) {
       DWORD pid = 0;
       GetWindowThreadProcessId(listener, &pid);
