@@ -42,9 +42,8 @@ void CHyperLink::SetLink(const std::string& url, const std::string& text) {
 }
 
 void CHyperLink::Redraw() {
-  InvalidateRect(m_hWnd, nullptr, TRUE);
-  UpdateWindow(m_hWnd);
-  // The static paints over the parent's background: the parent must erase first.
+  // The static paints over the parent's background: the parent must erase first. Painting
+  // the link alone before that would draw the new colour over the old one, whose edges stay.
   HWND parent = GetParent(m_hWnd);
   RECT rc;
   GetWindowRect(m_hWnd, &rc);
